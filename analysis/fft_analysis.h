@@ -1,0 +1,20 @@
+#pragma once
+// Windowed FFT analysis of the newest samples, published to spectrumBuffer for the display.
+// Runs on the capture thread only (FFTW's planner is not thread-safe and no other thread uses it).
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Fills blackmanWin with FFT_SIZE symmetric Blackman coefficients, once per process.
+void initBlackman();
+
+// Unnormalised forward DFT of `input` (length >= 1) through FFTW single precision; a new
+// FFTW_ESTIMATE plan per call. Returns an empty vector if FFTW cannot supply arrays or a plan.
+std::vector<std::complex<float>> runFFT(const std::vector<std::complex<float>>& input);
+
+// Weights the first min(count, FFT_SIZE) samples with the first Blackman coefficients,
+// zero-pads to FFT_SIZE, transforms, normalises the 4096 magnitudes to the peak, publishes them
+// in spectrumBuffer (under spectrumMutex) and emits the two "[FFT]" debug lines.
+// Caller: the capture thread, holding fftInputMutex.
+void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate);

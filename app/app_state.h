@@ -1,0 +1,59 @@
+#pragma once
+// Process-wide state shared by the GUI, capture, render and export threads.
+// Guards: fftInputBuffer <- fftInputMutex, waveformBufferL <- waveformMutex,
+// spectrumBuffer <- spectrumMutex. The only nesting is fftInputMutex, then spectrumMutex
+// (the capture thread, inside the analysis). Flags and the level are seq_cst atomics, stored
+// and loaded only (no read-modify-write).
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_types.h"
+#include "app/waveform_buffer.h"
+
+constexpr std::size_t MAX_WAVEFORM_SIZE = 65536;  // samples kept for the waveform view
+constexpr std::size_t FFT_SIZE = 8192;            // FFT and Blackman window length
+constexpr std::int32_t MAIN_WINDOW_WIDTH = 1200;
+constexpr std::int32_t MAIN_WINDOW_HEIGHT = 1400;
+constexpr std::int32_t GL_VIEW_WIDTH = 680;         // size asked when a GL view is created
+constexpr std::int32_t GL_VIEW_HEIGHT = 80;
+constexpr std::int32_t GL_VIEW_FULL_WIDTH = 1160;   // full-width controls and the viewport
+
+// Window handles: GUI thread only.
+extern HWND hwndMain;
+extern HWND hwndStart;
+extern HWND hwndStop;
+extern HWND hwndStatus;
+extern HWND hwndVolumeMeter;
+extern HWND hwndWaveformGLContainer;
+extern HWND hwndSpectrumGLContainer;
+extern HWND hwndExportMP3;
+
+// Set by the capture thread once its file is open; cleared by Stop, close and the done message.
+extern std::atomic<bool> isRecording;
+// True from the capture thread's first step to just before it posts its done message.
+extern std::atomic<bool> recordingThreadActive;
+// Capture rate in Hz; capture thread only (at most one is alive).
+extern std::int32_t globalSampleRate;
+// Last path chosen for a recording; GUI thread only (workers receive copies).
+extern std::wstring savePath;
+
+extern std::mutex fftInputMutex;
+extern std::vector<float> fftInputBuffer;        // < 1024 samples between packets
+extern std::mutex waveformMutex;
+extern WaveformBuffer waveformBufferL;           // newest MAX_WAVEFORM_SIZE samples
+extern std::mutex spectrumMutex;
+extern std::vector<float> spectrumBuffer;        // empty, or FFT_SIZE / 2 values in [0, 1]
+
+extern std::atomic<float> currentLevel;          // RMS of the last packet, 0..1
+extern std::atomic<bool> glRunning;              // render loop runs while true
+
+extern GLFWwindow* glfwWaveformWin;              // drawn by the render thread
+extern GLFWwindow* glfwSpectrumWin;              // created and placed, never drawn
+extern std::thread glRenderThread;
+
+extern std::vector<float> blackmanWin;           // capture thread only; filled once

@@ -1,0 +1,31 @@
+#pragma once
+// The three operations worker threads use to reach the user and the debugger output. Each
+// shell installs its implementation once, on the GUI thread, before any worker thread starts.
+#include <cstdint>
+#include <string>
+
+#include "app/app_types.h"
+
+constexpr unsigned WM_APP_LEVEL_UPDATE = 0x8001;     // WM_APP + 1
+constexpr unsigned WM_APP_RECORDING_DONE = 0x8002;   // WM_APP + 2; wParam = RecordingOutcome
+
+class PlatformMessaging {
+public:
+    virtual ~PlatformMessaging() = default;
+    // Queues `msg` for the GUI thread; delivered to the main window in posting order.
+    // Any thread; never blocks the caller.
+    virtual void postMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    // Shows a modal error box (caption "Error", error icon, one OK button) and returns once the
+    // user dismissed it. Any thread; other threads are not held up.
+    virtual void showErrorBox(const std::wstring& text) = 0;
+    // Emits one complete line (newline included) to the debug output. Any thread.
+    virtual void debugLine(const char* line) = 0;
+};
+
+// Installs the process's implementation; nullptr restores the default (posts and lines are
+// dropped, error texts go to stderr). Not thread-safe against concurrent use of the seam.
+void installPlatformMessaging(PlatformMessaging* messaging);
+
+void postAppMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
+void showErrorBox(const std::wstring& text);
+void emitDebugLine(const char* line);

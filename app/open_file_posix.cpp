@@ -1,0 +1,10 @@
+// POSIX file names are bytes; the desktop's convention (and GTK's) is UTF-8.
+#include "app/ws2s.h"
+
+void openBinaryForWriting(std::ofstream& file, const std::wstring& path) {
+    file.open(ws2s(path), std::ios::binary | std::ios::out | std::ios::trunc);
+}
+
+void openBinaryForReading(std::ifstream& file, const std::wstring& path) {
+    file.open(ws2s(path), std::ios::binary | std::ios::in);
+}

@@ -1,0 +1,18 @@
+#pragma once
+#include <fstream>
+#include <string>
+
+// UTF-8 form of a wide string, no byte-order mark. A UTF-16 surrogate pair becomes the 4-byte
+// form of its code point (whatever the width of wchar_t); an unpaired surrogate or a value above
+// U+10FFFF throws std::range_error("wstring_convert::to_bytes"). Safe on any thread.
+std::string ws2s(const std::wstring& wide);
+
+// Wide form of UTF-8 text (a GTK file name, say): UTF-16 with surrogate pairs where wchar_t is
+// 16 bits, one code point per wchar_t otherwise. Malformed bytes become U+FFFD.
+std::wstring utf8ToWide(const std::string& utf8);
+
+// Open files by a wide path: on Windows by the wide path itself (so non-ASCII names land on disk
+// as typed), elsewhere by its UTF-8 bytes. Both throw std::range_error when ws2s would, before
+// any file is touched. The implementation is chosen per platform by the build.
+void openBinaryForWriting(std::ofstream& file, const std::wstring& path);
+void openBinaryForReading(std::ifstream& file, const std::wstring& path);

@@ -1,0 +1,120 @@
+#include "capture/packet_pipeline.h"
+
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "analysis/fft_analysis.h"
+#include "app/app_state.h"
+#include "app/messaging.h"
+
+namespace {
+
+// Scratch storage of the calling capture thread; grows to the largest packet and stays, so the
+// steady state allocates nothing. Freed when the capture thread ends.
+struct PacketScratch {
+    std::vector<std::int16_t> filePcm;
+    std::vector<float> selected;
+    std::vector<std::int16_t> selectedPcm;
+};
+thread_local PacketScratch scratch;
+
+bool hostIsLittleEndian() {
+    const std::uint16_t probe = 1;
+    unsigned char first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+}
+
+// "[DEBUG] fftInputBuffer size = N\n" without printf: this line goes out once per packet.
+void emitFeedSizeLine(std::size_t size) {
+    static const char prefix[] = "[DEBUG] fftInputBuffer size = ";
+    char line[sizeof prefix + 24];
+    std::memcpy(line, prefix, sizeof prefix - 1);
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + size % 10);
+        size /= 10;
+    } while (size != 0);
+    char* p = line + (sizeof prefix - 1);
+    while (n > 0) *p++ = digits[--n];
+    *p++ = '\n';
+    *p = '\0';
+    emitDebugLine(line);
+}
+
+}  // namespace
+
+std::int16_t floatToPCM16(float x) {
+    if (std::isnan(x)) return 0;
+    if (x < -1.0f) x = -1.0f;
+    if (x > 1.0f) x = 1.0f;
+    return static_cast<std::int16_t>(x * 32767.0f);  // truncation toward zero
+}
+
+void processCapturePacket(const float* samples, std::uint32_t frameCount,
+                          std::int32_t captureChannels, std::ostream& file,
+                          std::uint64_t& dataBytesWritten, HWND hwnd) {
+    // 32-bit unsigned product, widened: the sample count as the capture API reports it.
+    const std::size_t n =
+        static_cast<std::uint32_t>(frameCount * static_cast<std::uint32_t>(captureChannels));
+
+    // File data, in packet order (interleaving kept), little-endian.
+    std::vector<std::int16_t>& pcm = scratch.filePcm;
+    pcm.resize(n);
+    for (std::size_t i = 0; i < n; ++i) pcm[i] = floatToPCM16(samples[i]);
+    if (!hostIsLittleEndian()) {
+        for (std::int16_t& v : pcm) {
+            const auto u = static_cast<std::uint16_t>(v);
+            v = static_cast<std::int16_t>(static_cast<std::uint16_t>((u << 8) | (u >> 8)));
+        }
+    }
+    file.write(reinterpret_cast<const char*>(pcm.data()),
+               static_cast<std::streamsize>(n * sizeof(std::int16_t)));
+    dataBytesWritten += 2 * static_cast<std::uint64_t>(n);
+
+    // Selected sequence: channel 0 of a stereo packet, otherwise the whole packet.
+    const float* sel = samples;
+    std::size_t selCount = n;
+    if (captureChannels == 2) {
+        std::vector<float>& left = scratch.selected;
+        left.resize(n / 2);
+        std::size_t k = 0;
+        for (std::size_t i = 0; i + 1 < n; i += 2) left[k++] = samples[i];
+        sel = left.data();
+        selCount = k;
+    }
+
+    std::vector<std::int16_t>& selPcm = scratch.selectedPcm;
+    selPcm.resize(selCount);
+    for (std::size_t i = 0; i < selCount; ++i) selPcm[i] = floatToPCM16(sel[i]);
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.append(selPcm.data(), selCount);
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(fftInputMutex);
+        fftInputBuffer.insert(fftInputBuffer.end(), sel, sel + selCount);
+        emitFeedSizeLine(fftInputBuffer.size());
+        if (fftInputBuffer.size() >= FFT_FEED_BLOCK) {
+            // The newest block only; older samples are dropped unanalysed.
+            processFFT(fftInputBuffer.data() + (fftInputBuffer.size() - FFT_FEED_BLOCK),
+                       FFT_FEED_BLOCK, globalSampleRate);
+            fftInputBuffer.clear();
+        }
+    }
+
+    if (selCount > 0) {
+        float sum = 0.0f;
+        for (std::size_t i = 0; i < selCount; ++i) sum = sel[i] * sel[i] + sum;
+        float level = std::sqrt(sum / static_cast<float>(selCount));
+        if (level > 1.0f) level = 1.0f;
+        if (std::isnan(level)) level = 0.0f;  // a NaN sample must not reach the meter
+        currentLevel.store(level);
+    }
+
+    postAppMessage(hwnd, WM_APP_LEVEL_UPDATE);
+}

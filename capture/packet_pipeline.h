@@ -1,0 +1,24 @@
+#pragma once
+// The per-packet step of a recording: PCM16 to the WAV file, the waveform buffer, the FFT feed,
+// the RMS level and the level notification. Capture thread only.
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+
+#include "app/app_types.h"
+
+// Newest samples handed to the analysis each time at least this many have gathered.
+constexpr std::size_t FFT_FEED_BLOCK = 1024;
+
+// Clamp to [-1, 1], scale by 32767, truncate toward zero. NaN gives 0.
+std::int16_t floatToPCM16(float x);
+
+// `samples` holds frameCount * captureChannels interleaved floats. Appends their PCM16 form to
+// `file` and adds the bytes to dataBytesWritten (the caller checks the stream for write errors).
+// The selected sequence (channel 0 of a stereo packet, otherwise every sample) goes to
+// waveformBufferL and fftInputBuffer; its RMS goes to currentLevel; WM_APP_LEVEL_UPDATE is
+// posted to hwnd. A packet of zero frames leaves currentLevel unchanged.
+// No heap allocation per packet once the capture thread's scratch buffers have grown.
+void processCapturePacket(const float* samples, std::uint32_t frameCount,
+                          std::int32_t captureChannels, std::ostream& file,
+                          std::uint64_t& dataBytesWritten, HWND hwnd);

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages the build and the tests need (as root, or through sudo).
+# Usage: scripts/install_deps.sh [linux|test|windows]...   (default: linux)
+set -euo pipefail
+
+groups=("${@:-linux}")
+pkgs=(build-essential cmake pkg-config libfftw3-dev libmp3lame-dev libglfw3-dev libglew-dev
+      libgtk-3-dev libpulse-dev)
+for g in "${groups[@]}"; do
+  case "$g" in
+    linux) ;;
+    test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
+                 xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils) ;;
+    windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev) ;;
+    *) echo "unknown package group: $g" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

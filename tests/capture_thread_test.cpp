@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "app/app_state.h"
+#include "capture/capture_thread.h"
+#include "capture/packet_pipeline.h"
+#include "capture/recording_outcome.h"
+#include "capture/wav_header.h"
+#include "tests/fake_capture_source.h"
+#include "tests/test_support.h"
+
+namespace {
+
+HWND window() { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0xBEEF)); }
+
+bool activeWhenDonePosted = true;
+void noteActiveOnDone(unsigned msg) {
+    if (msg == WM_APP_RECORDING_DONE) activeWhenDonePosted = recordingThreadActive.load();
+}
+
+struct RunResult {
+    RecordingOutcome outcome;
+    std::size_t doneMessages;
+    std::size_t levelMessages;
+};
+
+// Runs one recording on its own thread, as the Start command does, and waits for it.
+RunResult record(FakeScript& script, const std::wstring& path) {
+    resetSharedState();
+    RecordingMessaging sink;
+    sink.setOnPost(noteActiveOnDone);
+    activeWhenDonePosted = true;
+    activeFakeScript = &script;
+    setCaptureSourceFactory(makeFakeCaptureSource);
+    std::thread(recordAudioToWav, path, window()).join();
+    RunResult r{RecordingOutcome::InternalError, sink.count(WM_APP_RECORDING_DONE),
+          sink.count(WM_APP_LEVEL_UPDATE)};
+    for (const auto& m : sink.posted()) {
+        EXPECT_EQ(m.hwnd, window());
+        if (m.msg == WM_APP_RECORDING_DONE) r.outcome = static_cast<RecordingOutcome>(m.wParam);
+    }
+    EXPECT_FALSE(recordingThreadActive.load());
+    EXPECT_FALSE(activeWhenDonePosted) << "the done message must follow recordingThreadActive=false";
+    EXPECT_TRUE(script.destroyed) << "the source must be released on every path";
+    return r;
+}
+
+std::wstring pathOf(const std::filesystem::path& p) { return p.wstring(); }
+
+std::uint32_t u32At(const std::vector<unsigned char>& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+std::vector<std::int16_t> dataOf(const std::vector<unsigned char>& b) {
+    std::vector<std::int16_t> v((b.size() - 44) / 2);
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<std::int16_t>(b[44 + 2 * i] | b[45 + 2 * i] << 8);
+    return v;
+}
+
+std::vector<float> stereoSamples(std::size_t frames, float phase) {
+    std::vector<float> s(frames * 2);
+    for (std::size_t i = 0; i < frames; ++i) {
+        s[2 * i] = 0.6f * std::sin(phase + 0.01f * static_cast<float>(i));
+        s[2 * i + 1] = -0.3f;
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(CaptureThread, FailureAtEachPlatformStepCreatesNoFile) {
+    const FakeStep steps[] = {FakeStep::Activate, FakeStep::MixFormat, FakeStep::Initialize,
+                              FakeStep::Service, FakeStep::Start};
+    for (FakeStep step : steps) {
+        TempDir dir;
+        FakeScript script;
+        script.format.sampleRate = 32000;
+        script.failAt = step;
+        script.packets.push_back(floatPacket(std::vector<float>(100, 0.1f), 1));
+        const RunResult r = record(script, pathOf(dir.file("never.wav")));
+        EXPECT_EQ(r.outcome, RecordingOutcome::NoDevice);
+        EXPECT_EQ(r.doneMessages, 1u);
+        EXPECT_EQ(r.levelMessages, 0u);
+        EXPECT_FALSE(isRecording.load());
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+        EXPECT_EQ(script.calls.back() == "stop", false) << "nothing to stop when start failed";
+        // The endpoint's rate is taken as soon as the format was read.
+        const bool formatRead = step != FakeStep::Activate && step != FakeStep::MixFormat;
+        EXPECT_EQ(globalSampleRate, formatRead ? 32000 : 44100);
+    }
+}
+
+TEST(CaptureThread, RefusedPathsAndFormatsEndWithoutAFile) {
+    TempDir dir;
+    FakeScript noDir;
+    RunResult r = record(noDir, pathOf(dir.file("missing") / "x.wav"));
+    EXPECT_EQ(r.outcome, RecordingOutcome::FileCreateFailed);
+    EXPECT_EQ(r.doneMessages, 1u);
+    EXPECT_FALSE(isRecording.load());
+
+    FakeScript badName;
+    std::wstring path = pathOf(dir.file("bad"));
+    path += static_cast<wchar_t>(0xD800);  // unpaired surrogate
+    r = record(badName, path);
+    EXPECT_EQ(r.outcome, RecordingOutcome::BadFileName);
+    EXPECT_EQ(r.doneMessages, 1u);
+
+    for (const MixFormat& f : {MixFormat{2, 48000, SampleEncoding::Other, 32, 32},
+                               MixFormat{2, 48000, SampleEncoding::Pcm, 8, 8},
+                               MixFormat{2, 48000, SampleEncoding::Float, 64, 64},
+                               MixFormat{0, 48000, SampleEncoding::Float, 32, 32}}) {
+        FakeScript odd;
+        odd.format = f;
+        r = record(odd, pathOf(dir.file("odd.wav")));
+        EXPECT_EQ(r.outcome, RecordingOutcome::UnsupportedFormat);
+        EXPECT_EQ(r.doneMessages, 1u);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(CaptureThread, StopBeforeTheFirstPacketLeavesA44ByteFile) {
+    TempDir dir;
+    FakeScript script;  // no packets: the first poll finds none and Stop is pressed
+    const RunResult r = record(script, pathOf(dir.file("empty.wav")));
+    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(r.doneMessages, 1u);
+    EXPECT_TRUE(script.sawRecordingFlagAtFirstPoll);
+    const auto bytes = readFileBytes(dir.file("empty.wav"));
+    ASSERT_EQ(bytes.size(), 44u);
+    EXPECT_EQ(u32At(bytes, 40), 0u);
+    EXPECT_EQ(u32At(bytes, 4), 36u);
+    EXPECT_EQ(script.calls.back(), "stop");
+}
+
+TEST(CaptureThread, RecordsEveryPacketAndFinalisesTheHeader) {
+    TempDir dir;
+    FakeScript script;
+    script.format = {2, 44100, SampleEncoding::Float, 32, 32};
+    std::vector<float> all;
+    for (int p = 0; p < 6; ++p) {
+        const auto s = stereoSamples(441, static_cast<float>(p));
+        all.insert(all.end(), s.begin(), s.end());
+        script.packets.push_back(floatPacket(s, 2));
+    }
+    // A silent packet whose buffer holds noise, and a hole: both are zeros in the file.
+    script.packets.push_back(floatPacket(std::vector<float>(200, 0.9f), 2, CAPTURE_FLAG_SILENT));
+    FakePacket hole;
+    hole.frames = 50;
+    hole.nullData = true;
+    script.packets.push_back(hole);
+    all.insert(all.end(), 200 + 100, 0.0f);
+
+    const RunResult r = record(script, pathOf(dir.file("stereo.wav")));
+    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(r.doneMessages, 1u);
+    EXPECT_EQ(r.levelMessages, 8u);
+    EXPECT_EQ(script.released, 8);
+    const auto bytes = readFileBytes(dir.file("stereo.wav"));
+    const WAVHeader h = parseWavHeader(bytes.data());
+    EXPECT_EQ(h.numChannels, 2);
+    EXPECT_EQ(h.sampleRate, 44100u);
+    EXPECT_EQ(h.byteRate, 44100u * 4);
+    EXPECT_EQ(h.blockAlign, 4);
+    EXPECT_EQ(h.bitsPerSample, 16);
+    EXPECT_EQ(h.audioFormat, 1);
+    EXPECT_EQ(h.dataSize, bytes.size() - 44);
+    EXPECT_EQ(h.riffSize, bytes.size() - 8);
+    const auto data = dataOf(bytes);
+    ASSERT_EQ(data.size(), all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(data[i], floatToPCM16(all[i])) << i;
+    EXPECT_EQ(currentLevel.load(), 0.0f) << "the last packet was silence";
+}
+
+TEST(CaptureThread, IntegerMixFormatsAreConvertedToFloat) {
+    struct Case {
+        MixFormat format;
+        std::vector<unsigned char> bytes;
+        std::vector<std::int16_t> expected;
+    };
+    const Case cases[] = {
+        {{1, 48000, SampleEncoding::Pcm, 16, 16}, {0x00, 0x40, 0x00, 0xC0, 0xFF, 0x7F}, {16383, -16383, 32766}},
+        {{1, 48000, SampleEncoding::Pcm, 24, 24}, {0x00, 0x00, 0x40, 0x00, 0x00, 0x80}, {16383, -32767}},
+        {{1, 48000, SampleEncoding::Pcm, 32, 24}, {0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0xE0}, {16383, -8191}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        FakeScript script;
+        script.format = c.format;
+        FakePacket p;
+        p.bytes = c.bytes;
+        p.frames = static_cast<std::uint32_t>(c.expected.size());
+        script.packets.push_back(p);
+        const RunResult r = record(script, pathOf(dir.file("pcm.wav")));
+        EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+        EXPECT_EQ(dataOf(readFileBytes(dir.file("pcm.wav"))), c.expected)
+            << "container bits " << c.format.containerBits;
+    }
+}
+
+TEST(CaptureThread, DeviceLossAndSkippedBuffers) {
+    // The device goes away after two packets: the file is finalised with what was written and
+    // isRecording stays set until the window handles the done message.
+    TempDir dir;
+    FakeScript lost;
+    for (int p = 0; p < 5; ++p) lost.packets.push_back(floatPacket(std::vector<float>(480, 0.2f), 1));
+    lost.failNextSizeAtTopAfter = 2;
+    RunResult r = record(lost, pathOf(dir.file("lost.wav")));
+    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(r.doneMessages, 1u);
+    EXPECT_TRUE(isRecording.load());
+    auto bytes = readFileBytes(dir.file("lost.wav"));
+    EXPECT_EQ(bytes.size(), 44u + 2 * 960);
+    EXPECT_EQ(u32At(bytes, 40), 2u * 960);
+    EXPECT_EQ(lost.calls.back(), "stop");
+
+    // A failed GetBuffer skips nothing for good: the packet comes again on the next pass.
+    FakeScript flaky;
+    for (int p = 0; p < 3; ++p) flaky.packets.push_back(floatPacket(std::vector<float>(100, 0.2f), 1));
+    flaky.failGetBufferCall = 1;
+    r = record(flaky, pathOf(dir.file("flaky.wav")));
+    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(readFileBytes(dir.file("flaky.wav")).size(), 44u + 3 * 200);
+    EXPECT_EQ(r.levelMessages, 3u);
+}
+
+TEST(CaptureThread, StopsCleanlyAtTheSizeLimit) {
+    TempDir dir;
+    FakeScript script;
+    script.format = {2, 48000, SampleEncoding::Float, 32, 32};
+    script.drainAll = true;
+    for (int p = 0; p < 4; ++p) script.packets.push_back(floatPacket(stereoSamples(480, 0.0f), 2));
+    setWavDataLimit(4000 + 2);  // two full packets (3840 bytes), then 40 whole frames fit
+    const RunResult r = record(script, pathOf(dir.file("limit.wav")));
+    setWavDataLimit(WAV_MAX_DATA_BYTES);
+    EXPECT_EQ(r.outcome, RecordingOutcome::SizeLimitReached);
+    EXPECT_EQ(r.doneMessages, 1u);
+    const auto bytes = readFileBytes(dir.file("limit.wav"));
+    ASSERT_EQ(bytes.size(), 44u + 4000);
+    EXPECT_EQ(u32At(bytes, 40), 4000u);
+    EXPECT_EQ(u32At(bytes, 4), 4036u);
+    EXPECT_EQ(script.released, 3) << "the buffer that hit the limit is still released";
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <random>
+
+#include "analysis/fft_analysis.h"
+#include "app/app_state.h"
+#include "tests/test_support.h"
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<float> sine(std::size_t n, double amplitude, double cyclesPer8192) {
+    std::vector<float> s(n);
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<float>(amplitude * std::sin(2.0 * kPi * cyclesPer8192 * i / 8192.0));
+    return s;
+}
+
+std::vector<float> publishedSpectrum() {
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    return spectrumBuffer;
+}
+
+struct ParsedLine {
+    std::size_t bin;
+    double freq;
+    double mag;
+};
+
+ParsedLine parseMaxLine(const std::string& line) {
+    ParsedLine p{};
+    EXPECT_EQ(std::sscanf(line.c_str(), "[FFT] MaxBin: %zu, Freq: %lf Hz, Mag: %lf", &p.bin,
+                          &p.freq, &p.mag),
+              3)
+        << line;
+    EXPECT_EQ(line.back(), '\n');
+    return p;
+}
+
+}  // namespace
+
+TEST(Blackman, CoefficientsAtTheKnownPoints) {
+    initBlackman();
+    ASSERT_EQ(blackmanWin.size(), 8192u);
+    EXPECT_FLOAT_EQ(blackmanWin[0], -1.3877788e-17f);
+    EXPECT_EQ(blackmanWin[4095], 0.99999994f);
+    EXPECT_EQ(blackmanWin[4096], 0.99999994f);
+    EXPECT_NEAR(blackmanWin[1023], 0.0663, 0.0005);
+    EXPECT_NEAR(blackmanWin[8191], 2.75e-15, 1e-15);
+    for (std::size_t i = 0; i < 8192; ++i) ASSERT_NEAR(blackmanWin[i], blackmanWin[8191 - i], 1e-6);
+    // Filled once: a later call keeps the same storage and values.
+    const float* before = blackmanWin.data();
+    initBlackman();
+    EXPECT_EQ(blackmanWin.data(), before);
+}
+
+TEST(RunFFT, MatchesANaiveDft) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    for (std::size_t n : {1u, 2u, 16u, 100u, 1024u}) {
+        std::vector<std::complex<float>> in(n);
+        for (auto& c : in) c = {dist(rng), dist(rng)};
+        const auto out = runFFT(in);
+        ASSERT_EQ(out.size(), n);
+        for (std::size_t k = 0; k < n; ++k) {
+            std::complex<double> acc = 0;
+            for (std::size_t j = 0; j < n; ++j)
+                acc += std::complex<double>(in[j]) *
+                       std::polar(1.0, -2.0 * kPi * static_cast<double>(j * k % n) / n);
+            ASSERT_NEAR(out[k].real(), acc.real(), 1e-3 * std::sqrt(n)) << "n " << n << " k " << k;
+            ASSERT_NEAR(out[k].imag(), acc.imag(), 1e-3 * std::sqrt(n)) << "n " << n << " k " << k;
+        }
+    }
+}
+
+TEST(ProcessFFT, SineOf256CyclesPeaksAtBin256) {
+    resetSharedState();
+    RecordingMessaging sink;
+    const auto s = sine(1024, 0.5, 256);
+    processFFT(s.data(), 1024, 44100);
+
+    const auto spec = publishedSpectrum();
+    ASSERT_EQ(spec.size(), 4096u);
+    EXPECT_EQ(spec[256], 1.0f);
+    for (float v : spec) {
+        ASSERT_GE(v, 0.0f);
+        ASSERT_LE(v, 1.0f);
+    }
+    const auto lines = sink.debugLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[FFT] processFFT called\n");
+    const ParsedLine p = parseMaxLine(lines[1]);
+    EXPECT_EQ(p.bin, 256u);
+    EXPECT_NEAR(p.freq, 256.0 * 44100 / 8192, 0.006);
+    EXPECT_NEAR(p.mag, 5.319, 0.002);
+    EXPECT_EQ(lines[1].rfind("[FFT] MaxBin: 256, Freq: 1378.1", 0), 0u) << lines[1];
+}
+
+TEST(ProcessFFT, SilenceEmptyInputTiesAndTinyPeaks) {
+    resetSharedState();
+    RecordingMessaging sink;
+
+    // A count of 0 and all-zero samples: all-zero spectrum, bin 0, 0.00 Hz, 0.00000.
+    const std::vector<float> zeros(1024, 0.0f);
+    processFFT(zeros.data(), 0, 48000);
+    processFFT(zeros.data(), 1024, 48000);
+    auto lines = sink.debugLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "[FFT] MaxBin: 0, Freq: 0.00 Hz, Mag: 0.00000\n");
+    EXPECT_EQ(lines[3], "[FFT] MaxBin: 0, Freq: 0.00 Hz, Mag: 0.00000\n");
+    auto spec = publishedSpectrum();
+    ASSERT_EQ(spec.size(), 4096u);
+    for (float v : spec) ASSERT_EQ(v, 0.0f);
+
+    // An impulse at index 0 has the same magnitude in every bin: the lowest bin wins the tie
+    // and normalisation makes every bin exactly 1.
+    std::vector<float> impulse(1024, 0.0f);
+    impulse[0] = 1e12f;  // times the first coefficient (about -1.39e-17) gives about 1.39e-5
+    processFFT(impulse.data(), 1024, 48000);
+    EXPECT_EQ(parseMaxLine(sink.debugLines().back()).bin, 0u);
+    spec = publishedSpectrum();
+    for (float v : spec) ASSERT_EQ(v, 1.0f);
+
+    // A peak between 1e-8 and 1e-6: zeros are published, yet the line names the real bin.
+    const auto faint = sine(1024, 0.5 * 1e-7 / 5.319, 256);
+    processFFT(faint.data(), 1024, 44100);
+    const ParsedLine p = parseMaxLine(sink.debugLines().back());
+    EXPECT_EQ(p.bin, 256u);
+    EXPECT_NEAR(p.freq, 1378.125, 0.006);
+    EXPECT_EQ(p.mag, 0.0);
+    spec = publishedSpectrum();
+    ASSERT_EQ(spec.size(), 4096u);
+    for (float v : spec) ASSERT_EQ(v, 0.0f);
+}
+
+TEST(ProcessFFT, CountAbove8192UsesTheFirst8192Samples) {
+    resetSharedState();
+    RecordingMessaging sink;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> s(10000);
+    for (auto& v : s) v = dist(rng);
+    processFFT(s.data(), 10000, 48000);
+    const auto longer = publishedSpectrum();
+    const auto longerLine = sink.debugLines().back();
+    s.resize(8192);
+    processFFT(s.data(), 8192, 48000);
+    EXPECT_EQ(publishedSpectrum(), longer);
+    EXPECT_EQ(sink.debugLines().back(), longerLine);
+}

@@ -62,9 +62,10 @@ std::vector<std::complex<float>> runFFT(const std::vector<std::complex<float>>& 
     s.plan = fftwf_plan_dft_1d(static_cast<int>(n), s.in, s.out, FFTW_FORWARD, FFTW_ESTIMATE);
     if (!s.plan) return {};
     fftwf_execute(s.plan);
-    std::vector<std::complex<float>> result(n);
-    for (std::size_t i = 0; i < n; ++i) result[i] = {s.out[i][0], s.out[i][1]};
-    return result;
+    // fftwf_complex and std::complex<float> share one layout (real, imaginary), so the result
+    // is built straight from the output array, without a zero-fill pass first.
+    const auto* first = reinterpret_cast<const std::complex<float>*>(s.out);
+    return std::vector<std::complex<float>>(first, first + n);
 }
 
 void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate) {

@@ -1,0 +1,72 @@
+#pragma once
+// The main window's behaviour, apart from the platform's window plumbing: command guards and
+// steps, the two private messages, close and destroy, and the start-up order of the GL views
+// and the render thread. The Win32 window procedure and the GTK signal handlers only translate
+// their events into these calls. Every function here runs on the GUI thread.
+#include <cstdint>
+#include <string>
+
+#include "app/app_types.h"
+#include "capture/recording_outcome.h"
+
+constexpr int IDC_START_RECORDING = 1;
+constexpr int IDC_STOP = 2;
+constexpr int IDC_VOLUME_METER = 3;
+constexpr int IDC_EXPORT_MP3 = 10;
+constexpr int IDC_WAVEFORM_GL = 1101;
+constexpr int IDC_SPECTRUM_GL = 1102;
+
+constexpr wchar_t SPECTRUM_VIEW_FAILED_TEXT[] = L"Failed to create Spectrum GL window";
+constexpr wchar_t EXPORT_THREAD_FAILED_TEXT[] = L"Failed to start the MP3 export.";
+
+// What the command logic needs from the platform's main window.
+class MainWindowShell {
+public:
+    virtual ~MainWindowShell() = default;
+
+    // Modal Save As dialog owned by the main window: the full path, or empty when cancelled.
+    virtual std::wstring browseSavePath() = 0;
+    virtual void setStatusText(const std::wstring& text) = 0;
+    // Repaint the level meter (whole control, background erased) from currentLevel.
+    virtual void invalidateLevelMeter() = 0;
+    // Destroy the main window; the platform then delivers the destroy event (onDestroy).
+    virtual void destroyMainWindow() = 0;
+    // End the message loop with exit code 0.
+    virtual void postQuit() = 0;
+
+    // GL views. createGLView leaves the new view's context current on the GUI thread.
+    virtual void initGLFW() = 0;
+    virtual GLFWwindow* createGLView(HWND container, int width, int height) = 0;
+    virtual void releaseCurrentGLContext() = 0;
+    virtual void startRenderThread() = 0;   // startGLRenderThread
+    // Destroy the waveform view, then the spectrum view (each if not null), then end GLFW.
+    virtual void destroyGLViewsAndTerminate() = 0;
+
+    // Worker threads, detached. Return false when the thread could not be created. The defaults
+    // run recordAudioToWav / saveAsMP3 on a std::thread.
+    virtual bool startRecordingThread(const std::wstring& path, HWND hwnd);
+    virtual bool startExportThread(const std::wstring& destination, const std::wstring& source);
+};
+
+// Start-up after the main window and its controls exist: GLFW, the waveform view, then the
+// spectrum view, the error box if the spectrum view failed, then the render thread.
+void startDisplay(MainWindowShell& shell);
+
+// WM_COMMAND: the id is the low 16 bits of wParam; any notification code acts as a click.
+void onCommand(MainWindowShell& shell, std::uintptr_t wParam);
+void onStartRecording(MainWindowShell& shell);
+void onStop();
+void onExportMP3(MainWindowShell& shell);
+
+// The private messages; returns false for other message numbers.
+bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam);
+
+// A close request; the window stays while a capture thread is alive.
+void onClose(MainWindowShell& shell);
+// The main window is being destroyed: stop and join the render thread, drop the views, quit.
+void onDestroy(MainWindowShell& shell);
+
+// The status line after a recording ended.
+std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path);
+constexpr wchar_t CAPTURE_THREAD_FAILED_TEXT[] =
+    L"Recording failed: the capture thread could not be started.";

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/commands.h"
+#include "app/level_meter.h"
+#include "app/messaging.h"
+#include "tests/fake_capture_source.h"
+#include "tests/test_support.h"
+
+namespace {
+
+GLFWwindow* fakeView(std::uintptr_t v) { return reinterpret_cast<GLFWwindow*>(v); }
+HWND fakeHwnd(std::uintptr_t v) { return reinterpret_cast<HWND>(v); }
+
+// A main window that records what the command logic asked of it.
+class FakeShell : public MainWindowShell {
+public:
+    std::vector<std::wstring> dialogAnswers;  // consumed in order; empty string = cancel
+    std::vector<std::string> events;
+    std::wstring status = L"Ready";
+    bool failThreads = false;
+    bool realThreads = false;
+    bool spectrumViewFails = false;
+    std::vector<std::pair<std::wstring, HWND>> recordings;
+    std::vector<std::pair<std::wstring, std::wstring>> exports;
+
+    std::wstring browseSavePath() override {
+        events.push_back("dialog");
+        if (dialogAnswers.empty()) return L"";
+        std::wstring a = dialogAnswers.front();
+        dialogAnswers.erase(dialogAnswers.begin());
+        return a;
+    }
+    void setStatusText(const std::wstring& text) override { status = text; }
+    void invalidateLevelMeter() override { events.push_back("invalidate"); }
+    void destroyMainWindow() override { events.push_back("destroy-window"); }
+    void postQuit() override { events.push_back("quit"); }
+    void initGLFW() override { events.push_back("glfw-init"); }
+    GLFWwindow* createGLView(HWND container, int w, int h) override {
+        events.push_back("create " + std::to_string(reinterpret_cast<std::uintptr_t>(container)) +
+                         " " + std::to_string(w) + "x" + std::to_string(h));
+        if (container == hwndSpectrumGLContainer && spectrumViewFails) return nullptr;
+        return fakeView(reinterpret_cast<std::uintptr_t>(container) + 1);
+    }
+    void releaseCurrentGLContext() override { events.push_back("release-context"); }
+    void startRenderThread() override { events.push_back("render-thread"); }
+    void destroyGLViewsAndTerminate() override {
+        events.push_back(std::string("destroy-views render-joinable=") +
+                         (glRenderThread.joinable() ? "yes" : "no"));
+    }
+    bool startRecordingThread(const std::wstring& path, HWND hwnd) override {
+        if (realThreads) return MainWindowShell::startRecordingThread(path, hwnd);
+        if (failThreads) return false;
+        recordings.emplace_back(path, hwnd);
+        return true;
+    }
+    bool startExportThread(const std::wstring& dest, const std::wstring& source) override {
+        if (failThreads) return false;
+        exports.emplace_back(dest, source);
+        return true;
+    }
+};
+
+void fillDisplayBuffers() {
+    const std::int16_t s[3] = {1, 2, 3};
+    std::lock_guard<std::mutex> a(waveformMutex);
+    waveformBufferL.append(s, 3);
+    std::lock_guard<std::mutex> b(spectrumMutex);
+    spectrumBuffer.assign(4096, 0.5f);
+}
+
+bool displayBuffersEmpty() {
+    std::lock_guard<std::mutex> a(waveformMutex);
+    std::lock_guard<std::mutex> b(spectrumMutex);
+    return waveformBufferL.empty() && spectrumBuffer.empty();
+}
+
+}  // namespace
+
+TEST(Commands, StartGuardsDialogAndThread) {
+    resetSharedState();
+    RecordingMessaging sink;
+    hwndMain = fakeHwnd(0x77);
+    FakeShell shell;
+
+    // Busy states: no dialog, nothing cleared.
+    for (auto [recording, active] : {std::pair{true, false}, {false, true}, {true, true}}) {
+        isRecording.store(recording);
+        recordingThreadActive.store(active);
+        fillDisplayBuffers();
+        onCommand(shell, IDC_START_RECORDING);
+        EXPECT_TRUE(shell.events.empty());
+        EXPECT_FALSE(displayBuffersEmpty());
+    }
+    isRecording.store(false);
+    recordingThreadActive.store(false);
+
+    // Cancelled dialog: buffers cleared anyway, savePath kept, no thread, status unchanged.
+    fillDisplayBuffers();
+    onCommand(shell, IDC_START_RECORDING);
+    EXPECT_EQ(shell.events, std::vector<std::string>{"dialog"});
+    EXPECT_TRUE(displayBuffersEmpty());
+    EXPECT_EQ(savePath, L"output.wav");
+    EXPECT_TRUE(shell.recordings.empty());
+    EXPECT_EQ(shell.status, L"Ready");
+
+    // A chosen path; any notification code in the high word acts as the click.
+    shell.dialogAnswers = {L"/tmp/take one.wav"};
+    onCommand(shell, (5u << 16) | IDC_START_RECORDING);
+    EXPECT_EQ(savePath, L"/tmp/take one.wav");
+    ASSERT_EQ(shell.recordings.size(), 1u);
+    EXPECT_EQ(shell.recordings[0].first, L"/tmp/take one.wav");
+    EXPECT_EQ(shell.recordings[0].second, fakeHwnd(0x77));
+
+    // The capture thread cannot be created: the status line says so, the guard stays open.
+    shell.failThreads = true;
+    shell.dialogAnswers = {L"/tmp/two.wav"};
+    onCommand(shell, IDC_START_RECORDING);
+    EXPECT_EQ(shell.status, CAPTURE_THREAD_FAILED_TEXT);
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_FALSE(recordingThreadActive.load());
+
+    // Stop while idle changes nothing visible; unknown ids are ignored.
+    shell.events.clear();
+    onCommand(shell, IDC_STOP);
+    onCommand(shell, 999);
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_TRUE(shell.events.empty());
+    EXPECT_TRUE(sink.errorBoxes().empty());
+}
+
+TEST(Commands, ExportTakesTheSourceOnTheGuiThread) {
+    resetSharedState();
+    RecordingMessaging sink;
+    FakeShell shell;
+    savePath = L"/rec/a.wav";
+    isRecording.store(true);  // allowed during a recording
+    onCommand(shell, IDC_EXPORT_MP3);  // cancelled: nothing
+    EXPECT_TRUE(shell.exports.empty());
+    shell.dialogAnswers = {L"/out/a.mp3", L"/out/b.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    savePath = L"/rec/b.wav";
+    onCommand(shell, IDC_EXPORT_MP3);
+    ASSERT_EQ(shell.exports.size(), 2u);
+    EXPECT_EQ(shell.exports[0], (std::pair<std::wstring, std::wstring>{L"/out/a.mp3", L"/rec/a.wav"}));
+    EXPECT_EQ(shell.exports[1], (std::pair<std::wstring, std::wstring>{L"/out/b.mp3", L"/rec/b.wav"}));
+    EXPECT_TRUE(sink.errorBoxes().empty());
+
+    shell.failThreads = true;
+    shell.dialogAnswers = {L"/out/c.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    ASSERT_EQ(sink.errorBoxes().size(), 1u);
+    EXPECT_EQ(sink.errorBoxes()[0], EXPORT_THREAD_FAILED_TEXT);
+}
+
+TEST(Commands, PrivateMessagesCloseAndDestroy) {
+    resetSharedState();
+    RecordingMessaging sink;
+    FakeShell shell;
+    EXPECT_TRUE(onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0));
+    EXPECT_EQ(shell.events, std::vector<std::string>{"invalidate"});
+    EXPECT_FALSE(onAppMessage(shell, 0x8003, 0));
+
+    // Done: status from the outcome, and the Start guard re-opens when the loop ended by itself.
+    savePath = L"C:\\rec\\first.wav";
+    isRecording.store(true);
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::Saved));
+    EXPECT_EQ(shell.status, L"Saved to: C:\\rec\\first.wav");
+    EXPECT_FALSE(isRecording.load());
+    savePath = L"C:\\rec\\second.wav";
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::Saved));
+    EXPECT_EQ(shell.status, L"Saved to: C:\\rec\\second.wav");
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::NoDevice));
+    EXPECT_EQ(shell.status.find(L"Saved to"), std::wstring::npos) << "a failure is not a save";
+    EXPECT_EQ(shell.status.rfind(L"Recording failed", 0), 0u);
+    for (std::uintptr_t o = 1; o <= 8; ++o) {
+        const std::wstring text = recordingStatusText(static_cast<RecordingOutcome>(o), L"x.wav");
+        if (o == static_cast<std::uintptr_t>(RecordingOutcome::SizeLimitReached)) {
+            EXPECT_EQ(text.rfind(L"Saved to: x.wav", 0), 0u);
+        } else {
+            EXPECT_EQ(text.find(L"Saved to"), std::wstring::npos) << o;
+        }
+    }
+
+    // Close while a capture thread lives: recording ends, window stays.
+    shell.events.clear();
+    isRecording.store(true);
+    recordingThreadActive.store(true);
+    onClose(shell);
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_TRUE(shell.events.empty());
+    recordingThreadActive.store(false);
+    onClose(shell);
+    EXPECT_EQ(shell.events, std::vector<std::string>{"destroy-window"});
+
+    // Destroy: the render thread is stopped and joined before the views go, then quit.
+    shell.events.clear();
+    glRunning.store(true);
+    glRenderThread = std::thread([] {
+        while (glRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    onDestroy(shell);
+    EXPECT_FALSE(glRunning.load());
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"destroy-views render-joinable=no", "quit"}));
+    glRunning.store(true);
+}
+
+TEST(Commands, DisplayStartUpOrder) {
+    resetSharedState();
+    RecordingMessaging sink;
+    hwndWaveformGLContainer = fakeHwnd(1101);
+    hwndSpectrumGLContainer = fakeHwnd(1102);
+    FakeShell shell;
+    startDisplay(shell);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"glfw-init", "create 1101 680x80",
+                                                      "create 1102 680x80", "render-thread"}));
+    EXPECT_EQ(glfwWaveformWin, fakeView(1102));
+    EXPECT_EQ(glfwSpectrumWin, fakeView(1103));
+    EXPECT_TRUE(sink.errorBoxes().empty());
+
+    FakeShell failing;
+    failing.spectrumViewFails = true;
+    startDisplay(failing);
+    EXPECT_EQ(failing.events,
+              (std::vector<std::string>{"glfw-init", "create 1101 680x80", "create 1102 680x80",
+                                        "release-context", "render-thread"}));
+    ASSERT_EQ(sink.errorBoxes().size(), 1u);
+    EXPECT_EQ(sink.errorBoxes()[0], L"Failed to create Spectrum GL window");
+    EXPECT_EQ(glfwSpectrumWin, nullptr);
+    glfwWaveformWin = nullptr;
+}
+
+TEST(Commands, RecordingEndToEndWithAScriptedDevice) {
+    resetSharedState();
+    RecordingMessaging sink;
+    TempDir dir;
+    FakeScript script;
+    script.packets.push_back(floatPacket(std::vector<float>(480, 0.25f), 1));
+    activeFakeScript = &script;
+    setCaptureSourceFactory(makeFakeCaptureSource);
+    FakeShell shell;
+    shell.realThreads = true;
+    const std::wstring path = dir.path().wstring() + L"/take.wav";
+    shell.dialogAnswers = {path};
+    onCommand(shell, IDC_START_RECORDING);
+    for (int i = 0; i < 5000 && sink.count(WM_APP_RECORDING_DONE) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(sink.count(WM_APP_RECORDING_DONE), 1u);
+    for (const auto& m : sink.posted()) onAppMessage(shell, m.msg, m.wParam);
+    EXPECT_EQ(shell.status, L"Saved to: " + path);
+    EXPECT_EQ(readFileBytes(dir.file("take.wav")).size(), 44u + 960);
+    EXPECT_EQ(std::count(shell.events.begin(), shell.events.end(), "invalidate"), 1);
+}
+
+TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {
+    const std::pair<float, int> table[] = {{0.0f, 0},    {0.0005f, 0}, {0.001f, 0},
+                                           {0.01f, 386}, {0.1f, 773},  {0.25f, 927},
+                                           {0.5f, 1043}, {1.0f, 1160}, {4.0f, 1160}};
+    for (const auto& [level, right] : table) EXPECT_EQ(levelBarRight(level, 0, 1160), right) << level;
+    EXPECT_EQ(levelBarRight(0.1f, 20, 1180), 793) << "the bar starts at the left edge";
+    EXPECT_EQ(levelBarRight(0.0f, 20, 1180), 20);
+}

@@ -243,3 +243,27 @@ TEST(CaptureThread, StopsCleanlyAtTheSizeLimit) {
     EXPECT_EQ(u32At(bytes, 4), 4036u);
     EXPECT_EQ(script.released, 3) << "the buffer that hit the limit is still released";
 }
+
+// The same scripted packets must give the same bytes on every build (Linux and Windows alike):
+// the file is compared with a fixed digest. Sample values are exact binary fractions, so no
+// math library enters the result.
+TEST(CaptureThread, ScriptedRecordingIsByteIdenticalEverywhere) {
+    TempDir dir;
+    FakeScript script;
+    script.format = {2, 44100, SampleEncoding::Float, 32, 32};
+    for (std::uint32_t p = 0; p < 12; ++p) {
+        std::vector<float> s(2 * 300);
+        for (std::uint32_t i = 0; i < s.size(); ++i) {
+            const std::uint32_t k = (p * 600 + i) * 2654435761u;  // well-mixed integers
+            s[i] = static_cast<float>(static_cast<std::int32_t>(k >> 8) - (1 << 23)) / 4194304.0f;
+        }
+        script.packets.push_back(floatPacket(s, 2));
+    }
+    const RunResult r = record(script, pathOf(dir.file("golden.wav")));
+    ASSERT_EQ(r.outcome, RecordingOutcome::Saved);
+    const auto bytes = readFileBytes(dir.file("golden.wav"));
+    ASSERT_EQ(bytes.size(), 44u + 12 * 1200);
+    std::uint64_t fnv = 1469598103934665603ull;  // FNV-1a, 64 bit
+    for (unsigned char b : bytes) fnv = (fnv ^ b) * 1099511628211ull;
+    EXPECT_EQ(fnv, 0x3a36a358d5c82b2full) << std::hex << "digest 0x" << fnv;
+}

@@ -1,0 +1,303 @@
+#include "export/mp3_export.h"
+
+#include <lame/lame.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+#include <type_traits>
+
+#include "app/messaging.h"
+#include "app/ws2s.h"
+#include "capture/wav_header.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t CHUNK_SAMPLES = 8192;                 // int16 values read per pass
+constexpr std::size_t CHUNK_BYTES = CHUNK_SAMPLES * 2;      // 16384
+// One pass hands LAME at most 8192 samples per channel. Full-scale white noise, the worst case
+// for VBR, never produced more than ~2.8 KB per call at any MP3 rate, so 8 KB holds a pass with
+// room to spare; a refusal (negative count) still ends the export cleanly.
+constexpr int MP3_BUFFER_BYTES = 8192;
+
+// MP3 itself runs at 8-48 kHz; LAME resamples anything else. Far below 8 kHz its resampler
+// asserts (the process dies at ~500 Hz), and above 384 kHz, the fastest capture devices, a rate
+// is a damaged header rather than a recording.
+constexpr std::uint32_t MIN_SAMPLE_RATE = 8000;
+constexpr std::uint32_t MAX_SAMPLE_RATE = 384000;
+
+constexpr wchar_t OPEN_FAILED_TEXT[] = L"Failed to open WAV file for MP3 conversion.";
+constexpr wchar_t INVALID_WAV_TEXT[] = L"Invalid WAV file format.";
+constexpr wchar_t CREATE_FAILED_TEXT[] = L"Failed to create MP3 output file.";
+constexpr wchar_t ENCODER_INIT_TEXT[] = L"Failed to initialise the MP3 encoder.";
+constexpr wchar_t SAMPLE_RATE_TEXT[] = L"The MP3 encoder cannot take this WAV file's sample rate.";
+constexpr wchar_t SAME_FILE_TEXT[] =
+    L"Cannot export the recording onto itself. Choose another file name for the MP3.";
+constexpr wchar_t READ_FAILED_TEXT[] = L"Failed to read the WAV file.";
+constexpr wchar_t ENCODE_FAILED_TEXT[] = L"The MP3 encoder failed on this recording.";
+constexpr wchar_t WRITE_FAILED_TEXT[] = L"Failed to write the MP3 file.";
+constexpr wchar_t BAD_SOURCE_NAME_TEXT[] =
+    L"The recording's file name contains characters that cannot be opened.";
+constexpr wchar_t BAD_DESTINATION_NAME_TEXT[] =
+    L"The MP3 file name contains characters that cannot be saved. Choose another file name.";
+
+std::mutex exportsMutex;
+std::condition_variable exportsIdle;
+int runningExports = 0;
+
+struct LameCloser {
+    void operator()(lame_global_flags* gf) const { lame_close(gf); }
+};
+using LameHandle = std::unique_ptr<lame_global_flags, LameCloser>;
+
+// Everything one export reads into and encodes from, allocated once per export (40 KB, kept off
+// the thread's stack).
+struct EncodeBuffers {
+    std::int16_t chunk[CHUNK_SAMPLES];   // raw file bytes, then the left (or only) channel
+    std::int16_t right[CHUNK_SAMPLES];
+    unsigned char mp3[MP3_BUFFER_BYTES];
+};
+
+// The WAV's samples are little-endian whatever the host; assembling from bytes costs nothing on a
+// little-endian CPU (the compiler emits a plain load) and swaps on a big-endian one.
+inline std::int16_t littleEndian16(const unsigned char* p) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+// The filesystem library's view of a path, as openBinaryFor* open it: the wide path where paths
+// are wide (Windows), the UTF-8 bytes elsewhere.
+fs::path nativePath(const std::wstring& wide, const std::string& utf8) {
+    if constexpr (std::is_same_v<fs::path::value_type, wchar_t>) {
+        return fs::path(wide);
+    } else {
+        return fs::path(utf8);
+    }
+}
+
+// Owns the temporary MP3 beside the destination: closes and deletes it on every path except a
+// successful moveOver().
+class PartFile {
+public:
+    // Picks an unused name "<destination>.part-<n>-<random>"; the random part keeps two
+    // Sonabel processes apart, the counter two exports of this one.
+    PartFile(const std::wstring& destination, const std::string& destinationUtf8) {
+        static std::atomic<unsigned> serial{0};
+        std::random_device random;
+        for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
+            const std::string suffix =
+                ".part-" + std::to_string(serial++) + "-" + std::to_string(random());
+            path_ = nativePath(destination + utf8ToWide(suffix), destinationUtf8 + suffix);
+            std::error_code ec;
+            if (fs::exists(path_, ec) || ec) continue;
+            openBinaryForWriting(out, destination + utf8ToWide(suffix));
+        }
+    }
+    ~PartFile() {
+        if (moved_) return;
+        out.close();
+        std::error_code ec;
+        fs::remove(path_, ec);
+    }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    // Closes the file and renames it over `target`. std::filesystem::rename replaces an existing
+    // target: rename(2) on POSIX, MoveFileExW with MOVEFILE_REPLACE_EXISTING in MSVC's library
+    // and in libstdc++ for mingw-w64 (GCC 12 checked). A failed close (the last buffered bytes
+    // not written) fails the move too.
+    bool moveOver(const fs::path& target) {
+        out.close();
+        if (out.fail()) return false;
+        std::error_code ec;
+        fs::rename(path_, target, ec);
+        moved_ = !ec;
+        return moved_;
+    }
+
+    std::ofstream out;
+
+private:
+    fs::path path_;
+    bool moved_ = false;
+};
+
+bool writeAll(std::ofstream& out, const unsigned char* bytes, int count) {
+    out.write(reinterpret_cast<const char*>(bytes), count);
+    return static_cast<bool>(out);
+}
+
+// Reads the sample data (byte 44 to the end of the file; the header's dataSize is not trusted,
+// so a recording whose header still holds the placeholder converts fully) and writes the encoded
+// stream to `out`. Returns the text to show, or nullptr on success.
+const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_flags* gf,
+                             unsigned channels, EncodeBuffers& buf) {
+    // Whole frames per read, so a frame never straddles two passes and nothing is carried over.
+    // Stereo and above reads floor(16384 / frame size) frames; mono reads 8192 samples.
+    const std::size_t frameBytes = 2 * static_cast<std::size_t>(channels);
+    const std::size_t framesPerRead = CHUNK_BYTES / frameBytes;
+    const auto readBytes = static_cast<std::streamsize>(framesPerRead * frameBytes);
+    const unsigned char* raw = reinterpret_cast<const unsigned char*>(buf.chunk);
+
+    std::streamsize got = 0;
+    do {
+        in.read(reinterpret_cast<char*>(buf.chunk), readBytes);
+        got = in.gcount();
+        if (in.bad()) return READ_FAILED_TEXT;
+        // The 1 to frameBytes-1 bytes of an incomplete last frame are dropped.
+        const auto frames = static_cast<std::size_t>(got) / frameBytes;
+        int encoded = 0;
+        if (channels >= 2) {
+            // Channels 0 and 1 of each frame; the rest (surround) are left out. In place and
+            // ascending: frame i is read from byte i*frameBytes >= 4i before chunk[i] (bytes
+            // 2i, 2i+1) is written, so no unread byte is overwritten.
+            for (std::size_t i = 0; i < frames; ++i) {
+                const unsigned char* frame = raw + i * frameBytes;
+                buf.right[i] = littleEndian16(frame + 2);
+                buf.chunk[i] = littleEndian16(frame);
+            }
+            encoded = lame_encode_buffer(gf, buf.chunk, buf.right, static_cast<int>(frames),
+                                         buf.mp3, MP3_BUFFER_BYTES);
+        } else {
+            for (std::size_t i = 0; i < frames; ++i) buf.chunk[i] = littleEndian16(raw + 2 * i);
+            encoded = lame_encode_buffer(gf, buf.chunk, nullptr, static_cast<int>(frames), buf.mp3,
+                                         MP3_BUFFER_BYTES);
+        }
+        if (encoded < 0) return ENCODE_FAILED_TEXT;
+        if (encoded > 0 && !writeAll(out, buf.mp3, encoded)) return WRITE_FAILED_TEXT;
+    } while (got != 0);
+
+    const int flushed = lame_encode_flush(gf, buf.mp3, MP3_BUFFER_BYTES);
+    if (flushed < 0) return ENCODE_FAILED_TEXT;
+    if (flushed > 0 && !writeAll(out, buf.mp3, flushed)) return WRITE_FAILED_TEXT;
+
+    // LAME opened the stream with a placeholder VBR info (Xing + LAME tag) frame; only now are the
+    // frame count, byte count, seek table and encoder delay/padding known. With no ID3 tag asked
+    // for, that frame sits at offset 0. Without it players guess the duration from the first
+    // frame's bitrate and seek to the wrong place.
+    const std::size_t tagBytes = lame_get_lametag_frame(gf, buf.mp3, sizeof buf.mp3);
+    if (tagBytes > 0 && tagBytes <= sizeof buf.mp3) {
+        out.seekp(0);
+        if (!writeAll(out, buf.mp3, static_cast<int>(tagBytes))) return WRITE_FAILED_TEXT;
+    }
+    return nullptr;
+}
+
+void exportToMp3(const std::wstring& destination, const std::wstring& source) {
+    // Both names are converted before any file is touched.
+    std::string sourceUtf8;
+    std::string destinationUtf8;
+    try {
+        sourceUtf8 = ws2s(source);
+    } catch (const std::range_error&) {
+        showErrorBox(BAD_SOURCE_NAME_TEXT);
+        return;
+    }
+    try {
+        destinationUtf8 = ws2s(destination);
+    } catch (const std::range_error&) {
+        showErrorBox(BAD_DESTINATION_NAME_TEXT);
+        return;
+    }
+
+    std::ifstream in;
+    openBinaryForReading(in, source);
+    if (!in.is_open()) {
+        showErrorBox(OPEN_FAILED_TEXT);
+        return;
+    }
+    unsigned char headerBytes[WAV_HEADER_SIZE];
+    in.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
+    if (in.gcount() != static_cast<std::streamsize>(sizeof headerBytes)) {
+        showErrorBox(INVALID_WAV_TEXT);
+        return;
+    }
+    const WAVHeader header = parseWavHeader(headerBytes);
+    // Only what the recorder writes is accepted: 16-bit integer PCM. Float or 24-bit data read as
+    // 16-bit samples would come out as loud noise. A frame must fit one read.
+    if (std::memcmp(header.riffId, "RIFF", 4) != 0 || std::memcmp(header.waveId, "WAVE", 4) != 0 ||
+        header.audioFormat != 1 || header.bitsPerSample != 16 || header.numChannels == 0 ||
+        header.numChannels > CHUNK_SAMPLES) {
+        showErrorBox(INVALID_WAV_TEXT);
+        return;
+    }
+    if (header.sampleRate < MIN_SAMPLE_RATE || header.sampleRate > MAX_SAMPLE_RATE) {
+        showErrorBox(SAMPLE_RATE_TEXT);
+        return;
+    }
+
+    // The rename at the end would put the MP3 in place of the recording. Compared by file
+    // identity, since "a/./rec.wav", a link or (on Windows) another letter case all name it.
+    const fs::path destinationPath = nativePath(destination, destinationUtf8);
+    std::error_code sameEc;
+    if (fs::equivalent(nativePath(source, sourceUtf8), destinationPath, sameEc)) {
+        showErrorBox(SAME_FILE_TEXT);
+        return;
+    }
+
+    // Two channels out of anything wider than mono; LAME never gets two channels without a right
+    // buffer. Only these settings: LAME's default quality, bitrates, mode and tags.
+    LameHandle gf(lame_init());
+    if (!gf) {
+        showErrorBox(ENCODER_INIT_TEXT);
+        return;
+    }
+    lame_set_in_samplerate(gf.get(), static_cast<int>(header.sampleRate));
+    lame_set_num_channels(gf.get(), header.numChannels >= 2 ? 2 : 1);
+    lame_set_VBR(gf.get(), vbr_mtrh);
+    if (lame_init_params(gf.get()) < 0) {
+        showErrorBox(ENCODER_INIT_TEXT);
+        return;
+    }
+
+    PartFile part(destination, destinationUtf8);
+    if (!part.out.is_open()) {
+        showErrorBox(CREATE_FAILED_TEXT);
+        return;
+    }
+    auto buffers = std::make_unique<EncodeBuffers>();
+    const wchar_t* failure = encodeSamples(in, part.out, gf.get(), header.numChannels, *buffers);
+    gf.reset();
+    in.close();
+    if (failure == nullptr && !part.moveOver(destinationPath)) failure = WRITE_FAILED_TEXT;
+    if (failure != nullptr) showErrorBox(failure);
+}
+
+}  // namespace
+
+void saveAsMP3(const std::wstring& destination, const std::wstring& source) {
+    // A thread body must not throw; the only thing left to throw here is an allocation failure.
+    // The owners above have already closed the files and removed the temporary by now.
+    try {
+        exportToMp3(destination, source);
+    } catch (const std::exception&) {
+        showErrorBox(WRITE_FAILED_TEXT);
+    }
+}
+
+void noteExportStarted() {
+    std::lock_guard<std::mutex> lock(exportsMutex);
+    ++runningExports;
+}
+
+void noteExportFinished() {
+    std::lock_guard<std::mutex> lock(exportsMutex);
+    if (runningExports > 0) --runningExports;
+    // Notified under the lock: a waiter that then lets the process exit cannot return (and so
+    // the condition variable cannot be destroyed) before this thread is done with it.
+    if (runningExports == 0) exportsIdle.notify_all();
+}
+
+void waitForRunningExports() {
+    std::unique_lock<std::mutex> lock(exportsMutex);
+    exportsIdle.wait(lock, [] { return runningExports == 0; });
+}

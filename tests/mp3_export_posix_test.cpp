@@ -1,0 +1,187 @@
+// WAV -> MP3 export checked through a real decoder (libmpg123, Linux test build only), plus the
+// POSIX-only ways to reach a file or to make writing fail.
+#include <gtest/gtest.h>
+
+#include <mpg123.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "export/mp3_export.h"
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace mp3_export_test {  // defined in mp3_export_test.cpp
+std::vector<std::int16_t> toneSamples(std::int32_t rate, int channels, std::size_t frames,
+                                      const std::vector<double>& freqs);
+std::vector<unsigned char> wavBytes(std::int32_t rate, int channels, const std::vector<std::int16_t>& samples,
+                                    std::uint64_t dataSize = UINT64_MAX);
+}  // namespace mp3_export_test
+using namespace mp3_export_test;
+
+namespace {
+
+struct Decoded {
+    long rate = 0;
+    int channels = 0;
+    std::vector<std::int16_t> samples;  // interleaved
+    std::size_t frames() const { return channels ? samples.size() / static_cast<std::size_t>(channels) : 0; }
+};
+
+struct Mpg123Deleter {
+    void operator()(mpg123_handle* h) const { mpg123_delete(h); }
+};
+
+// Decodes as a player would, gapless: the encoder delay and padding named in the LAME tag are cut.
+Decoded decodeMp3(const fs::path& path) {
+    Decoded d;
+    std::unique_ptr<mpg123_handle, Mpg123Deleter> mh(mpg123_new(nullptr, nullptr));
+    if (!mh) return d;
+    mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0);
+    mpg123_format_none(mh.get());
+    const long* rates = nullptr;
+    std::size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (std::size_t i = 0; i < rateCount; ++i)
+        mpg123_format(mh.get(), rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open(mh.get(), path.c_str()) != MPG123_OK) return d;
+    std::vector<unsigned char> buffer(65536);
+    for (;;) {
+        std::size_t done = 0;
+        const int rc = mpg123_read(mh.get(), buffer.data(), buffer.size(), &done);
+        for (std::size_t i = 0; i + 1 < done; i += 2)
+            d.samples.push_back(static_cast<std::int16_t>(buffer[i] | (buffer[i + 1] << 8)));
+        if (rc == MPG123_NEW_FORMAT || (rc == MPG123_OK && d.channels == 0)) {
+            int encoding = 0;
+            mpg123_getformat(mh.get(), &d.rate, &d.channels, &encoding);
+        } else if (rc != MPG123_OK) {
+            break;  // MPG123_DONE, or an error that leaves the count short
+        }
+    }
+    mpg123_close(mh.get());
+    return d;
+}
+
+// Power of one frequency in one channel (Goertzel), past the first 4096 frames of ramp-up.
+double powerAt(const Decoded& d, int channel, double freq) {
+    const double pi = std::acos(-1.0);
+    const double coeff = 2.0 * std::cos(2.0 * pi * freq / static_cast<double>(d.rate));
+    double s1 = 0.0, s2 = 0.0;
+    for (std::size_t i = 4096; i < d.frames(); ++i) {
+        const double s0 = d.samples[i * static_cast<std::size_t>(d.channels) + static_cast<std::size_t>(channel)] +
+                          coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coeff * s1 * s2;
+}
+
+// The tone at `expected` outweighs every other candidate by 30 dB or more.
+void expectDominant(const Decoded& d, int channel, double expected, std::initializer_list<double> others) {
+    const double target = powerAt(d, channel, expected);
+    for (const double f : others) {
+        EXPECT_GT(target, 1000.0 * powerAt(d, channel, f)) << "channel " << channel << ": " << expected
+                                                            << " Hz against " << f << " Hz";
+    }
+}
+
+void exportWithoutErrors(const fs::path& destination, const fs::path& source) {
+    RecordingMessaging sink;
+    saveAsMP3(destination.wstring(), source.wstring());
+    EXPECT_TRUE(sink.errorBoxes().empty());
+}
+
+}  // namespace
+
+TEST(Mp3ExportDecoded, MonoToneKeepsItsPitchAndLengthAtEveryRate) {
+    TempDir dir;
+    for (const std::int32_t rate : {8000, 22050, 44100, 48000, 96000, 200000}) {
+        SCOPED_TRACE(rate);
+        const std::size_t frames = static_cast<std::size_t>(rate) * 3 + 333;
+        writeFileBytes(dir.file("rec.wav"), wavBytes(rate, 1, toneSamples(rate, 1, frames, {1000.0})));
+        exportWithoutErrors(dir.file("out.mp3"), dir.file("rec.wav"));
+        const Decoded d = decodeMp3(dir.file("out.mp3"));
+        ASSERT_EQ(d.channels, 1);
+        // Above 48 kHz LAME resamples to a rate MP3 has; the duration stays.
+        const double expectedFrames = static_cast<double>(frames) * static_cast<double>(d.rate) / rate;
+        EXPECT_NEAR(static_cast<double>(d.frames()), expectedFrames, 1152.0);
+        expectDominant(d, 0, 1000.0, {250.0, 440.0, 500.0, 1500.0, 2000.0, 3000.0});
+    }
+}
+
+TEST(Mp3ExportDecoded, StereoAndWiderSourcesKeepChannelsZeroAndOneOnTheirSides) {
+    TempDir dir;
+    const std::vector<double> freqs = {440.0, 1000.0, 3000.0, 2000.0, 1500.0, 700.0};
+    for (const int channels : {2, 3, 4, 6}) {
+        SCOPED_TRACE(channels);
+        const std::size_t frames = 44100 * 2 + 5;
+        const std::vector<double> tones(freqs.begin(), freqs.begin() + channels);
+        writeFileBytes(dir.file("rec.wav"), wavBytes(44100, channels, toneSamples(44100, channels, frames, tones)));
+        exportWithoutErrors(dir.file("out.mp3"), dir.file("rec.wav"));
+        const Decoded d = decodeMp3(dir.file("out.mp3"));
+        ASSERT_EQ(d.channels, 2);
+        EXPECT_NEAR(static_cast<double>(d.frames()), static_cast<double>(frames), 1152.0);
+        expectDominant(d, 0, 440.0, {1000.0, 3000.0, 2000.0, 1500.0, 700.0});
+        expectDominant(d, 1, 1000.0, {440.0, 3000.0, 2000.0, 1500.0, 700.0});
+    }
+}
+
+TEST(Mp3ExportDecoded, HeaderOnlySourceDecodesToNothing) {
+    TempDir dir;
+    writeFileBytes(dir.file("rec.wav"), wavBytes(44100, 2, {}));
+    exportWithoutErrors(dir.file("out.mp3"), dir.file("rec.wav"));
+    EXPECT_FALSE(readFileBytes(dir.file("out.mp3")).empty()) << "a valid, empty MP3 stream";
+    EXPECT_EQ(decodeMp3(dir.file("out.mp3")).samples.size(), 0u);
+}
+
+TEST(Mp3ExportPosix, RecordingReachedThroughALinkIsNotOverwritten) {
+    TempDir dir;
+    const auto original = wavBytes(44100, 1, toneSamples(44100, 1, 4410, {1000.0}));
+    writeFileBytes(dir.file("rec.wav"), original);
+    fs::create_symlink(dir.file("rec.wav"), dir.file("sym.wav"));
+    fs::create_hard_link(dir.file("rec.wav"), dir.file("hard.wav"));
+    fs::create_directory_symlink(dir.path(), dir.file("again"));
+    for (const fs::path& destination : {dir.file("sym.wav"), dir.file("hard.wav"), dir.file("again") / "rec.wav"}) {
+        SCOPED_TRACE(destination.string());
+        RecordingMessaging sink;
+        saveAsMP3(destination.wstring(), dir.file("rec.wav").wstring());
+        ASSERT_EQ(sink.errorBoxes().size(), 1u);
+        EXPECT_EQ(sink.errorBoxes()[0], L"Cannot export the recording onto itself. Choose another file name for the MP3.");
+        EXPECT_EQ(readFileBytes(dir.file("rec.wav")), original);
+        EXPECT_TRUE(fs::is_symlink(dir.file("sym.wav")));
+    }
+}
+
+// A full disk, simulated with RLIMIT_FSIZE: writes past the limit fail with EFBIG (SIGXFSZ
+// ignored) as they would with ENOSPC.
+TEST(Mp3ExportPosix, WriteFailureKeepsThePreviousFileAndRemovesTheTemporary) {
+    TempDir dir;
+    writeFileBytes(dir.file("rec.wav"), wavBytes(44100, 2, toneSamples(44100, 2, 10 * 44100, {440.0, 1000.0})));
+    const std::vector<unsigned char> previous(300, 0x5A);
+    writeFileBytes(dir.file("out.mp3"), previous);
+
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = old;
+    lowered.rlim_cur = 20000;  // the 10 s MP3 is several times larger
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    RecordingMessaging sink;
+    saveAsMP3(dir.file("out.mp3").wstring(), dir.file("rec.wav").wstring());
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    ASSERT_EQ(sink.errorBoxes().size(), 1u);
+    EXPECT_EQ(sink.errorBoxes()[0], L"Failed to write the MP3 file.");
+    EXPECT_EQ(readFileBytes(dir.file("out.mp3")), previous);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out.mp3", "rec.wav"}));
+}

@@ -1,0 +1,80 @@
+#include "display/render_thread.h"
+
+#include <GL/glew.h>   // before any other GL header
+#include <GLFW/glfw3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "display/frame_builder.h"
+
+namespace {
+
+constexpr auto FRAME_PAUSE = std::chrono::milliseconds(16);
+
+// Per-frame working storage, kept between frames so a frame allocates nothing once the vectors
+// have grown. One per render thread.
+struct FrameScratch {
+    std::vector<std::int16_t> samples;
+    std::vector<float> bins;
+    std::vector<Vertex2> vertices;
+};
+
+void drawLineStrip(const std::vector<Vertex2>& vertices, float r, float g, float b) {
+    if (vertices.empty()) return;
+    glColor3f(r, g, b);
+    glBegin(GL_LINE_STRIP);
+    for (const Vertex2& v : vertices) glVertex2f(v.x, v.y);
+    glEnd();
+}
+
+void drawFrame(GLFWwindow* window, FrameScratch& scratch) {
+    glfwMakeContextCurrent(window);
+    glViewport(0, 0, GL_VIEW_FULL_WIDTH, GL_VIEW_HEIGHT);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+
+    // Each lock is held for one copy only, and never both at once (the capture thread takes
+    // fftInputMutex then spectrumMutex; we must not add another order).
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.copyTo(scratch.samples);
+    }
+    buildWaveformVertices(scratch.samples, scratch.vertices);
+    drawLineStrip(scratch.vertices, 0.0f, 1.0f, 0.0f);
+
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        scratch.bins = spectrumBuffer;   // copy-assignment keeps the capacity
+    }
+    buildSpectrumVertices(scratch.bins, scratch.vertices);
+    drawLineStrip(scratch.vertices, 1.0f, 0.0f, 0.0f);
+
+    glfwSwapBuffers(window);   // every frame, also when only the background was drawn
+}
+
+void renderLoop() {
+    FrameScratch scratch;
+    for (;;) {
+        if (!glRunning.load()) return;
+        // A failed waveform view must never reach GLFW: end the thread, recording goes on.
+        GLFWwindow* const view = glfwWaveformWin;
+        if (view == nullptr) return;
+        if (glfwWindowShouldClose(view)) return;
+        drawFrame(view, scratch);
+        std::this_thread::sleep_for(FRAME_PAUSE);
+    }
+}
+
+}  // namespace
+
+void renderWaveform(GLFWwindow* window) {
+    thread_local FrameScratch scratch;
+    drawFrame(window, scratch);
+}
+
+void startGLRenderThread() { glRenderThread = std::thread(renderLoop); }

@@ -1,0 +1,15 @@
+#pragma once
+// The render thread: redraws the waveform view about every 16 ms from copies of the shared
+// waveform and spectrum buffers. Shared by the Win32 and X11 shells; only the hosting of the
+// views (gl_views_*) differs per platform.
+#include "app/app_types.h"
+
+// Starts the render loop and move-assigns its thread into glRenderThread. GUI thread, once,
+// after both views were created (the waveform view's context must be current on no thread).
+// The loop ends when glRunning is false, at once when glfwWaveformWin is null (its creation
+// failed), or when the waveform view's close flag is set.
+void startGLRenderThread();
+
+// Draws one frame into `window` and presents it: black background, the waveform in green, the
+// spectrum in red over it. Render thread only (it makes the view's context current on itself).
+void renderWaveform(GLFWwindow* window);

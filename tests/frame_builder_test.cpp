@@ -1,0 +1,105 @@
+// The vertex lists the render thread draws: thinning of the waveform, the coordinate mapping of
+// samples and bins, and the reuse of the caller's vectors between frames.
+#include "display/frame_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+std::vector<std::int16_t> ramp(std::size_t n) {
+    std::vector<std::int16_t> s(n);
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<std::int16_t>(i % 30000);
+    return s;
+}
+
+}  // namespace
+
+TEST(WaveformVertices, ThinsToAboutOneVertexPerPixel) {
+    struct Case {
+        std::size_t samples, step, vertices;
+    };
+    for (const Case c : {Case{1159, 1, 1159}, Case{2320, 2, 1160}, Case{65536, 56, 1171},
+                         Case{2, 1, 2}, Case{1160, 1, 1160}}) {
+        SCOPED_TRACE(c.samples);
+        std::vector<Vertex2> out;
+        buildWaveformVertices(ramp(c.samples), out);
+        EXPECT_EQ(waveformStep(c.samples), c.step);
+        ASSERT_EQ(out.size(), c.vertices);
+        // Vertex k is sample k * step: its x is (k * step / n) * 2 - 1 and its y that sample.
+        const std::size_t k = c.vertices - 1;
+        const std::size_t i = k * c.step;
+        EXPECT_FLOAT_EQ(out[k].x, (static_cast<float>(i) / static_cast<float>(c.samples)) * 2 - 1);
+        EXPECT_FLOAT_EQ(out[k].y, static_cast<float>(i % 30000) / 32768.0f);
+        EXPECT_EQ(out.front().x, -1.0f);
+    }
+}
+
+TEST(WaveformVertices, FullBufferEndsJustLeftOfTheRightEdge) {
+    std::vector<Vertex2> out;
+    buildWaveformVertices(ramp(65536), out);
+    ASSERT_EQ(out.size(), 1171u);
+    EXPECT_EQ(out.back().x, 0.99951171875f);   // sample 65520 of 65536
+    EXPECT_EQ(out[1].x, (56.0f / 65536.0f) * 2.0f - 1.0f);
+}
+
+TEST(WaveformVertices, SampleRangeMapsOntoTheViewHeight) {
+    std::vector<Vertex2> out;
+    buildWaveformVertices({-32768, 0, 32767, -1}, out);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0].y, -1.0f);
+    EXPECT_EQ(out[1].y, 0.0f);
+    EXPECT_EQ(out[2].y, 0.999969482421875f);
+    EXPECT_EQ(out[3].y, -1.0f / 32768.0f);
+    EXPECT_EQ(out[2].x, 0.0f);
+}
+
+TEST(WaveformVertices, NothingForZeroOrOneSampleAndOldVerticesAreDropped) {
+    std::vector<Vertex2> out;
+    buildWaveformVertices(ramp(100), out);
+    ASSERT_EQ(out.size(), 100u);
+    buildWaveformVertices({12345}, out);
+    EXPECT_TRUE(out.empty());
+    buildWaveformVertices({}, out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(SpectrumVertices, OneVertexPerBinAcrossTheView) {
+    std::vector<float> bins(4096, 0.0f);
+    bins[170] = 1.0f;
+    bins[4095] = 0.25f;
+    std::vector<Vertex2> out;
+    buildSpectrumVertices(bins, out);
+    ASSERT_EQ(out.size(), 4096u);
+    EXPECT_EQ(out[0].x, -1.0f);
+    EXPECT_EQ(out[0].y, 0.0f);   // an all-zero spectrum lies on the centre line
+    EXPECT_EQ(out[2048].x, 0.0f);
+    EXPECT_EQ(out[4095].x, 0.99951171875f);
+    EXPECT_EQ(out[4095].y, 0.25f);
+    EXPECT_EQ(out[170].y, 1.0f);   // values pass unchanged
+    buildSpectrumVertices({}, out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(FrameVertices, ReuseTheCallersStorageFromFrameToFrame) {
+    // The render thread calls these ~60 times a second; after the first frame they must not
+    // reallocate.
+    std::vector<Vertex2> wave;
+    std::vector<Vertex2> spectrum;
+    const auto samples = ramp(65536);
+    const std::vector<float> bins(4096, 0.5f);
+    buildWaveformVertices(samples, wave);
+    buildSpectrumVertices(bins, spectrum);
+    const Vertex2* waveData = wave.data();
+    const Vertex2* spectrumData = spectrum.data();
+    for (int frame = 0; frame < 3; ++frame) {
+        buildWaveformVertices(ramp(1159), wave);   // fewer vertices fit in place
+        buildWaveformVertices(samples, wave);
+        buildSpectrumVertices(bins, spectrum);
+    }
+    EXPECT_EQ(wave.data(), waveData);
+    EXPECT_EQ(spectrum.data(), spectrumData);
+    EXPECT_EQ(wave.size(), 1171u);
+}

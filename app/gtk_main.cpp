@@ -1,0 +1,62 @@
+// Linux entry: GTK 3 on its X11 backend (the GL views are X windows reparented into the main
+// window), PulseAudio capture. Only wiring; the behaviour lives in app/commands.cpp.
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/gtk_shell.h"
+#include "capture/capture_thread.h"
+#include "capture/pulse_source.h"
+#include "export/mp3_export.h"
+
+namespace {
+
+gboolean quitLoop(gpointer) {
+    gtk_main_quit();
+    return G_SOURCE_REMOVE;
+}
+
+// Exports still running when the window has gone must finish their files, and may still need
+// to show an error box (which is shown on this thread): keep a main loop running while another
+// thread waits for them.
+void finishRunningExports() {
+    std::thread waiter([] {
+        waitForRunningExports();
+        g_idle_add(quitLoop, nullptr);
+    });
+    gtk_main();
+    waiter.join();
+}
+
+}  // namespace
+
+int main() {
+    // XWayland on Wayland desktops: the GL views need X windows to be reparented into.
+    gdk_set_allowed_backends("x11");
+    g_set_prgname("sonabel");
+    g_set_application_name("Sonabel");
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::fprintf(stderr, "sonabel: cannot open the X display (is DISPLAY set?)\n");
+        return 0;
+    }
+
+    // Test hook: the end-to-end tests read the status texts from this file.
+    const char* statusLog = std::getenv("SONABEL_STATUS_LOG");
+    // Static: a capture thread that has just ended may still be inside postMessage while the
+    // process exits; these must outlive main's scope.
+    static GtkMainWindowShell shell(statusLog ? statusLog : "");
+    static GtkMessaging messaging(shell);
+    installPlatformMessaging(&messaging);
+    setCaptureSourceFactory(makePulseCaptureSource);
+
+    shell.create();
+    shell.show();
+    startDisplay(shell);   // GLFW, the waveform view, the spectrum view, the render thread
+    gtk_main();            // until the window is destroyed (onDestroy -> postQuit)
+
+    finishRunningExports();
+    return 0;
+}

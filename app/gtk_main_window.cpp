@@ -1,0 +1,162 @@
+// The GTK main window: layout, texts and control ids as on Win32, signals translated into the
+// portable command logic (app/commands.h). GTK thread only.
+#include <GLFW/glfw3.h>
+
+#include <fstream>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/gtk_shell.h"
+#include "app/save_dialog.h"
+#include "app/ws2s.h"
+#include "display/gl_views.h"
+#include "display/render_thread.h"
+
+namespace {
+
+constexpr char WINDOW_TITLE[] = "Sonabel with FFT";
+constexpr char CONTROL_ID_KEY[] = "sonabel-control-id";
+
+// Win32 paints the window with COLOR_WINDOW (white); do the same so the level meter's background
+// and the window's agree, whatever the GTK theme.
+constexpr char WINDOW_CSS[] = "window.sonabel-main { background-color: #ffffff; }";
+
+HWND asHwnd(GtkWidget* widget) { return reinterpret_cast<HWND>(widget); }
+
+void place(GtkWidget* fixed, GtkWidget* child, int x, int y, int width, int height) {
+    gtk_widget_set_size_request(child, width, height);
+    gtk_fixed_put(GTK_FIXED(fixed), child, x, y);
+}
+
+GtkWidget* button(GtkWidget* fixed, const char* text, int id, int x, int y, int width,
+                  GCallback onClick, gpointer self) {
+    GtkWidget* b = gtk_button_new_with_label(text);
+    g_object_set_data(G_OBJECT(b), CONTROL_ID_KEY, GINT_TO_POINTER(id));
+    g_signal_connect(b, "clicked", onClick, self);
+    place(fixed, b, x, y, width, 30);
+    return b;
+}
+
+// A GL container must own an X window of its own: the GLFW view is reparented into it.
+GtkWidget* glContainer(GtkWidget* fixed, int id, int y) {
+    GtkWidget* area = gtk_drawing_area_new();   // has its own GdkWindow
+    g_object_set_data(G_OBJECT(area), CONTROL_ID_KEY, GINT_TO_POINTER(id));
+    place(fixed, area, 20, y, GL_VIEW_FULL_WIDTH, GL_VIEW_HEIGHT);
+    return area;
+}
+
+}  // namespace
+
+GtkMainWindowShell::GtkMainWindowShell(std::string statusLogPath)
+    : statusLogPath_(std::move(statusLogPath)) {}
+
+void GtkMainWindowShell::create() {
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window_), WINDOW_TITLE);
+    gtk_window_set_default_size(GTK_WINDOW(window_), MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css, WINDOW_CSS, -1, nullptr);
+    GtkStyleContext* style = gtk_widget_get_style_context(window_);
+    gtk_style_context_add_class(style, "sonabel-main");
+    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);   // the style context keeps its own reference
+    g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
+    g_signal_connect(window_, "destroy", G_CALLBACK(onDestroySignal), this);
+
+    GtkWidget* fixed = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(window_), fixed);
+    const GCallback click = G_CALLBACK(onButtonClicked);
+    hwndStart = asHwnd(button(fixed, "Start Recording", IDC_START_RECORDING, 20, 20, 140, click, this));
+    hwndStop = asHwnd(button(fixed, "Stop", IDC_STOP, 180, 20, 80, click, this));
+    hwndExportMP3 = asHwnd(button(fixed, "Export MP3", IDC_EXPORT_MP3, 270, 20, 90, click, this));
+
+    status_ = gtk_label_new("Ready");
+    gtk_label_set_xalign(GTK_LABEL(status_), 0.0f);
+    gtk_label_set_yalign(GTK_LABEL(status_), 0.0f);
+    // Clip long paths at the control's width as a Win32 static does, instead of letting the
+    // label grow past 1160 px.
+    gtk_label_set_ellipsize(GTK_LABEL(status_), PANGO_ELLIPSIZE_END);
+    gtk_label_set_max_width_chars(GTK_LABEL(status_), 1);
+    place(fixed, status_, 20, 60, GL_VIEW_FULL_WIDTH, 20);
+    hwndStatus = asHwnd(status_);
+
+    meter_ = gtk_drawing_area_new();
+    g_object_set_data(G_OBJECT(meter_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_VOLUME_METER));
+    g_signal_connect(meter_, "draw", G_CALLBACK(paintLevelMeter), nullptr);
+    place(fixed, meter_, 20, 90, GL_VIEW_FULL_WIDTH, 20);
+    hwndVolumeMeter = asHwnd(meter_);
+
+    hwndWaveformGLContainer = asHwnd(glContainer(fixed, IDC_WAVEFORM_GL, 120));
+    hwndSpectrumGLContainer = asHwnd(glContainer(fixed, IDC_SPECTRUM_GL, 210));
+    hwndMain = asHwnd(window_);
+}
+
+void GtkMainWindowShell::show() {
+    gtk_widget_show_all(window_);
+    // Let GTK allocate and realize everything, so the containers have their X windows and sizes.
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    gdk_display_sync(gtk_widget_get_display(window_));
+}
+
+gboolean GtkMainWindowShell::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+    onClose(*static_cast<GtkMainWindowShell*>(self));
+    return TRUE;   // the command logic decides; GTK must not destroy the window by itself
+}
+
+void GtkMainWindowShell::onDestroySignal(GtkWidget*, gpointer self) {
+    // Runs before GTK tears down the children, so the containers' X windows (the GL views'
+    // parents) still exist while the views are destroyed.
+    auto* shell = static_cast<GtkMainWindowShell*>(self);
+    onDestroy(*shell);
+    shell->window_ = nullptr;
+    shell->status_ = nullptr;
+    shell->meter_ = nullptr;
+}
+
+void GtkMainWindowShell::onButtonClicked(GtkButton* button, gpointer self) {
+    const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), CONTROL_ID_KEY));
+    onCommand(*static_cast<GtkMainWindowShell*>(self), static_cast<std::uintptr_t>(id));
+}
+
+std::wstring GtkMainWindowShell::browseSavePath() { return ::browseSavePath(asHwnd(window_)); }
+
+void GtkMainWindowShell::setStatusText(const std::wstring& text) {
+    std::string utf8;
+    try {
+        utf8 = ws2s(text);
+    } catch (const std::exception&) {
+        utf8 = "(the path cannot be shown)";   // an unpaired surrogate; GTK needs valid UTF-8
+    }
+    if (status_ != nullptr) gtk_label_set_text(GTK_LABEL(status_), utf8.c_str());
+    if (!statusLogPath_.empty()) {
+        std::ofstream log(statusLogPath_, std::ios::app | std::ios::binary);
+        log << utf8 << '\n';
+    }
+}
+
+void GtkMainWindowShell::invalidateLevelMeter() {
+    if (meter_ != nullptr) gtk_widget_queue_draw(meter_);
+}
+
+void GtkMainWindowShell::destroyMainWindow() {
+    if (window_ != nullptr) gtk_widget_destroy(window_);   // emits "destroy" -> onDestroy
+}
+
+void GtkMainWindowShell::postQuit() { gtk_main_quit(); }
+
+void GtkMainWindowShell::initGLFW() { glfwInit(); }
+
+GLFWwindow* GtkMainWindowShell::createGLView(HWND container, int width, int height) {
+    return createGLFWChild(container, width, height);
+}
+
+void GtkMainWindowShell::releaseCurrentGLContext() { glfwMakeContextCurrent(nullptr); }
+
+void GtkMainWindowShell::startRenderThread() { startGLRenderThread(); }
+
+void GtkMainWindowShell::destroyGLViewsAndTerminate() {
+    if (glfwWaveformWin != nullptr) glfwDestroyWindow(glfwWaveformWin);
+    if (glfwSpectrumWin != nullptr) glfwDestroyWindow(glfwSpectrumWin);
+    glfwTerminate();
+}

@@ -1,0 +1,242 @@
+// PulseAudio backend of CaptureSource: a pa_threaded_mainloop runs the connection; the capture
+// thread polls the record stream like a WASAPI capture client. Every libpulse call below is made
+// with the mainloop lock held; callbacks run on the mainloop's thread and only signal.
+#include "capture/pulse_source.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "app/messaging.h"
+
+namespace {
+
+constexpr CaptureResult PULSE_E_FAIL = INT32_MIN + 0x4005;   // E_FAIL's bit pattern
+
+CaptureResult fail(const char* call, pa_context* context) {
+    char line[256];
+    std::snprintf(line, sizeof line, "[Pulse] %s failed (%s)\n", call,
+                  context ? pa_strerror(pa_context_errno(context)) : "no context");
+    emitDebugLine(line);
+    return PULSE_E_FAIL;
+}
+
+class MainloopLock {
+public:
+    explicit MainloopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
+    MainloopLock(const MainloopLock&) = delete;
+    MainloopLock& operator=(const MainloopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* loop_;
+};
+
+class PulseCaptureSource final : public CaptureSource {
+public:
+    ~PulseCaptureSource() override;
+
+    CaptureResult activateDefaultEndpoint() override;
+    CaptureResult getMixFormat(MixFormat& format) override;
+    CaptureResult initialize() override;
+    CaptureResult getCaptureService() override { return 0; }   // the stream reads directly
+    CaptureResult start() override;
+    CaptureResult getNextPacketSize(std::uint32_t& frames) override;
+    CaptureResult getBuffer(const void*& data, std::uint32_t& frames, std::uint32_t& flags) override;
+    CaptureResult releaseBuffer(std::uint32_t frames) override;
+    CaptureResult stop() override;
+
+private:
+    static void signalLoop(pa_context*, void* loop) {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+    }
+    static void signalLoopFromStream(pa_stream*, void* loop) { signalLoop(nullptr, loop); }
+    static void onServerInfo(pa_context*, const pa_server_info* info, void* self);
+    static void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self);
+
+    // Waits (lock held) until `op` has completed or was cancelled because the context died.
+    void await(pa_operation* op);
+    // False once the server went away or the stream failed (lock held).
+    bool healthy() const;
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::string sourceName_;
+    pa_sample_spec sourceSpec_{};
+    pa_channel_map sourceMap_{};
+    bool haveSource_ = false;
+    std::size_t frameBytes_ = 0;
+    bool connected_ = false;
+    bool peeked_ = false;   // a fragment was peeked and must be dropped
+};
+
+PulseCaptureSource::~PulseCaptureSource() {
+    if (loop_ == nullptr) return;
+    {
+        MainloopLock lock(loop_);
+        if (stream_ != nullptr) {
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            if (peeked_) pa_stream_drop(stream_);
+            if (connected_) pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+    }
+    pa_threaded_mainloop_stop(loop_);   // no-op when it never started
+    pa_threaded_mainloop_free(loop_);
+}
+
+CaptureResult PulseCaptureSource::activateDefaultEndpoint() {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) return fail("pa_threaded_mainloop_new", nullptr);
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Sonabel");
+    if (context_ == nullptr) return fail("pa_context_new", nullptr);
+    pa_context_set_state_callback(context_, signalLoop, loop_);
+
+    MainloopLock lock(loop_);
+    // No autospawn: a recorder should use the user's sound server, never start one.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return fail("pa_context_connect", context_);
+    if (pa_threaded_mainloop_start(loop_) < 0) return fail("pa_threaded_mainloop_start", context_);
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        if (state == PA_CONTEXT_READY) break;
+        if (!PA_CONTEXT_IS_GOOD(state)) return fail("pa_context_connect", context_);
+        pa_threaded_mainloop_wait(loop_);
+    }
+
+    await(pa_context_get_server_info(context_, onServerInfo, this));
+    if (sourceName_.empty()) return fail("pa_context_get_server_info (no default source)", context_);
+    await(pa_context_get_source_info_by_name(context_, sourceName_.c_str(), onSourceInfo, this));
+    if (!haveSource_) return fail("pa_context_get_source_info_by_name", context_);
+    return 0;
+}
+
+void PulseCaptureSource::onServerInfo(pa_context*, const pa_server_info* info, void* self) {
+    auto* source = static_cast<PulseCaptureSource*>(self);
+    if (info != nullptr && info->default_source_name != nullptr)
+        source->sourceName_ = info->default_source_name;
+    pa_threaded_mainloop_signal(source->loop_, 0);
+}
+
+void PulseCaptureSource::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self) {
+    auto* source = static_cast<PulseCaptureSource*>(self);
+    if (eol == 0 && info != nullptr) {
+        source->sourceSpec_ = info->sample_spec;
+        source->sourceMap_ = info->channel_map;
+        source->haveSource_ = true;
+    }
+    pa_threaded_mainloop_signal(source->loop_, 0);
+}
+
+void PulseCaptureSource::await(pa_operation* op) {
+    if (op == nullptr) return;
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
+    pa_operation_unref(op);
+}
+
+CaptureResult PulseCaptureSource::getMixFormat(MixFormat& format) {
+    if (!haveSource_) return PULSE_E_FAIL;
+    // The source's own rate and channel count; samples are asked for as 32-bit float, which the
+    // server converts to whatever the device delivers.
+    format = MixFormat{static_cast<std::int32_t>(sourceSpec_.channels),
+                       static_cast<std::int32_t>(sourceSpec_.rate), SampleEncoding::Float, 32, 32};
+    return 0;
+}
+
+CaptureResult PulseCaptureSource::initialize() {
+    if (!haveSource_) return PULSE_E_FAIL;
+    MainloopLock lock(loop_);
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32LE;
+    spec.rate = sourceSpec_.rate;
+    spec.channels = sourceSpec_.channels;
+    stream_ = pa_stream_new(context_, "Recording", &spec, &sourceMap_);
+    if (stream_ == nullptr) return fail("pa_stream_new", context_);
+    pa_stream_set_state_callback(stream_, signalLoopFromStream, loop_);
+    frameBytes_ = pa_frame_size(&spec);
+    return 0;
+}
+
+CaptureResult PulseCaptureSource::start() {
+    if (stream_ == nullptr) return PULSE_E_FAIL;
+    MainloopLock lock(loop_);
+    // About 1 s of buffering (like the 1 s WASAPI buffer) in fragments of about 10 ms.
+    const std::uint32_t second = static_cast<std::uint32_t>(sourceSpec_.rate * frameBytes_);
+    pa_buffer_attr attr{};
+    attr.maxlength = second;
+    attr.fragsize = static_cast<std::uint32_t>((sourceSpec_.rate / 100) * frameBytes_);
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
+    if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+        return fail("pa_stream_connect_record", context_);
+    connected_ = true;
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        if (state == PA_STREAM_READY) return 0;
+        if (!PA_STREAM_IS_GOOD(state)) return fail("pa_stream_connect_record", context_);
+        pa_threaded_mainloop_wait(loop_);
+    }
+}
+
+bool PulseCaptureSource::healthy() const {
+    return stream_ != nullptr && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) &&
+           pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
+    if (stream_ == nullptr) return PULSE_E_FAIL;
+    MainloopLock lock(loop_);
+    // A server that went away ends the recording, as a failed GetNextPacketSize does on WASAPI.
+    if (!healthy()) return fail("pa_stream_readable_size (stream lost)", context_);
+    const std::size_t bytes = pa_stream_readable_size(stream_);
+    if (bytes == static_cast<std::size_t>(-1)) return fail("pa_stream_readable_size", context_);
+    frames = static_cast<std::uint32_t>(bytes / frameBytes_);
+    return 0;
+}
+
+CaptureResult PulseCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
+                                            std::uint32_t& flags) {
+    if (stream_ == nullptr) return PULSE_E_FAIL;
+    MainloopLock lock(loop_);
+    if (!healthy()) return fail("pa_stream_peek (stream lost)", context_);
+    const void* peekedData = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream_, &peekedData, &bytes) < 0) return fail("pa_stream_peek", context_);
+    // bytes == 0: nothing queued (nothing to drop). Null data with bytes > 0: a hole in the
+    // stream, handed on as a silent packet of that length. The fragment stays valid (it is
+    // referenced by the stream) until pa_stream_drop in releaseBuffer.
+    peeked_ = bytes > 0;
+    data = peekedData;
+    frames = static_cast<std::uint32_t>(bytes / frameBytes_);
+    flags = 0;
+    return 0;
+}
+
+CaptureResult PulseCaptureSource::releaseBuffer(std::uint32_t) {
+    if (stream_ == nullptr || !peeked_) return 0;
+    MainloopLock lock(loop_);
+    pa_stream_drop(stream_);
+    peeked_ = false;
+    return 0;
+}
+
+CaptureResult PulseCaptureSource::stop() {
+    if (stream_ == nullptr || !connected_) return 0;
+    MainloopLock lock(loop_);
+    pa_stream_disconnect(stream_);
+    connected_ = false;
+    return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureSource> makePulseCaptureSource() {
+    return std::make_unique<PulseCaptureSource>();
+}

@@ -1,0 +1,44 @@
+// X11 hosting of the GL views: the GLFW window is reparented into the container widget's own
+// X window. GLFW talks to the server over its own connection; XIDs are server-side, so the
+// reparent works across the two connections once both sides have flushed their requests.
+#include "display/gl_views.h"
+
+#include <GL/glew.h>   // before any other GL header
+#define GLFW_EXPOSE_NATIVE_X11
+#include <GLFW/glfw3.h>
+#include <GLFW/glfw3native.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+
+GLFWwindow* createGLFWChild(HWND container, int width, int height) {
+    glfwWindowHint(GLFW_DECORATED, 0);
+    glfwWindowHint(GLFW_RESIZABLE, 0);
+    glfwWindowHint(GLFW_FLOATING, 1);
+    GLFWwindow* view = glfwCreateWindow(width, height, "", nullptr, nullptr);
+    if (view == nullptr) return nullptr;
+
+    // The container is a widget with a GdkWindow of its own (see the main window); make sure it
+    // is a real X window and that the server knows it before GLFW's connection refers to it.
+    GtkWidget* widget = reinterpret_cast<GtkWidget*>(container);
+    GdkWindow* gdkWindow = gtk_widget_get_window(widget);
+    gdk_window_ensure_native(gdkWindow);
+    gdk_display_sync(gtk_widget_get_display(widget));
+    const Window parent = gdk_x11_window_get_xid(gdkWindow);
+    GtkAllocation area;
+    gtk_widget_get_allocation(widget, &area);
+
+    Display* display = glfwGetX11Display();
+    const Window child = glfwGetX11Window(view);
+    // Exposed parts are cleared to black by the server, so a view nobody draws into (the
+    // spectrum view) never shows leftovers of a dialog that covered it.
+    XSetWindowBackground(display, child, BlackPixel(display, DefaultScreen(display)));
+    XReparentWindow(display, child, parent, 0, 0);
+    XResizeWindow(display, child, static_cast<unsigned>(area.width),
+                  static_cast<unsigned>(area.height));
+    XMapRaised(display, child);
+    XSync(display, False);
+
+    glfwMakeContextCurrent(view);
+    glewInit();   // result ignored: only OpenGL 1.1 entry points are drawn with
+    return view;
+}

@@ -96,10 +96,11 @@ public:
         for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
             const std::string suffix =
                 ".part-" + std::to_string(serial++) + "-" + std::to_string(random());
-            path_ = nativePath(destination + utf8ToWide(suffix), destinationUtf8 + suffix);
+            const std::wstring wide = destination + utf8ToWide(suffix);
+            path_ = nativePath(wide, destinationUtf8 + suffix);
             std::error_code ec;
-            if (fs::exists(path_, ec) || ec) continue;
-            openBinaryForWriting(out, destination + utf8ToWide(suffix));
+            if (fs::exists(path_, ec) || ec) continue;  // never truncate someone else's file
+            openBinaryForWriting(out, wide);
         }
     }
     ~PartFile() {

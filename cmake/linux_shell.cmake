@@ -12,16 +12,19 @@ target_link_libraries(sonabel_display PUBLIC sonabel_core PkgConfig::SONABEL_GL)
 add_library(sonabel_pulse STATIC capture/pulse_source.cpp)
 target_link_libraries(sonabel_pulse PUBLIC sonabel_core PkgConfig::SONABEL_PULSE)
 
+# The GTK shell without its entry point, so the shell's tests can drive the real window.
+add_library(sonabel_gtk_shell STATIC
+  app/gtk_main_window.cpp
+  app/gtk_level_meter.cpp
+  app/gtk_messaging.cpp
+  app/gtk_save_dialog.cpp
+  display/gl_views_x11.cpp
+)
+target_link_libraries(sonabel_gtk_shell PUBLIC sonabel_display PkgConfig::SONABEL_GTK)
+
 if(SONABEL_BUILD_APP)
-  add_executable(sonabel
-    app/gtk_main.cpp
-    app/gtk_main_window.cpp
-    app/gtk_level_meter.cpp
-    app/gtk_messaging.cpp
-    app/gtk_save_dialog.cpp
-    display/gl_views_x11.cpp
-  )
-  target_link_libraries(sonabel PRIVATE sonabel_display sonabel_pulse PkgConfig::SONABEL_GTK)
+  add_executable(sonabel app/gtk_main.cpp)
+  target_link_libraries(sonabel PRIVATE sonabel_gtk_shell sonabel_pulse)
 
   include(GNUInstallDirs)
   install(TARGETS sonabel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

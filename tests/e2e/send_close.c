@@ -1,0 +1,32 @@
+/* Asks a top-level window to close as a window manager would: a WM_DELETE_WINDOW client
+ * message (xdotool of this Debian release can only destroy or kill a window).
+ * Usage: send_close WINDOW_ID (decimal or 0x hex). Exit status 0 when the message was sent. */
+#include <X11/Xlib.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s WINDOW_ID\n", argv[0]);
+        return 2;
+    }
+    Display* display = XOpenDisplay(NULL);
+    if (display == NULL) {
+        fprintf(stderr, "send_close: cannot open display\n");
+        return 1;
+    }
+    Window window = (Window)strtoul(argv[1], NULL, 0);
+    XEvent event;
+    memset(&event, 0, sizeof event);
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = (long)XInternAtom(display, "WM_DELETE_WINDOW", False);
+    event.xclient.data.l[1] = CurrentTime;
+    Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent ? 0 : 1;
+}

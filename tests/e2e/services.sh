@@ -1,0 +1,79 @@
+# Sourced by the Linux test drivers: a private PulseAudio daemon (1 kHz mono float 48 kHz sine
+# as the default source) and a private Xvfb display, both stopped by stop_services.
+# Works as root: the daemon runs in the foreground of a background job with its own
+# XDG_RUNTIME_DIR and HOME, which is what pulseaudio accepts without --system.
+
+SERVICES_DIR=""
+PULSE_PID=""
+XVFB_PID=""
+
+services_dir() {
+  [ -n "$SERVICES_DIR" ] || SERVICES_DIR=$(mktemp -d /tmp/sonabel-services.XXXXXX)
+}
+
+start_pulse() {
+  services_dir
+  export XDG_RUNTIME_DIR="$SERVICES_DIR/run" HOME="$SERVICES_DIR/home"
+  mkdir -p "$XDG_RUNTIME_DIR" "$HOME"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_COOKIE
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
+    -L module-native-protocol-unix -L "module-null-sink sink_name=nul" \
+    -L "module-sine-source source_name=sine rate=48000 frequency=1000" \
+    >"$SERVICES_DIR/pulseaudio.log" 2>&1 &
+  PULSE_PID=$!
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+  for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && { pactl set-default-source sine; return 0; }
+    kill -0 "$PULSE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "PulseAudio did not start:" >&2
+  cat "$SERVICES_DIR/pulseaudio.log" >&2
+  return 1
+}
+
+stop_pulse() {
+  if [ -n "$PULSE_PID" ]; then
+    kill "$PULSE_PID" 2>/dev/null || true
+    wait "$PULSE_PID" 2>/dev/null || true
+    PULSE_PID=""
+  fi
+}
+
+# start_xvfb [extra Xvfb arguments...]: picks a free display itself (-displayfd).
+start_xvfb() {
+  services_dir
+  local fdfile="$SERVICES_DIR/display.$RANDOM"
+  Xvfb -displayfd 9 -screen 0 1280x1500x24 -nolisten tcp "$@" 9>"$fdfile" \
+    2>"$SERVICES_DIR/xvfb.log" &
+  XVFB_PID=$!
+  for _ in $(seq 100); do
+    if [ -s "$fdfile" ]; then
+      export DISPLAY=":$(tr -d '[:space:]' <"$fdfile")"
+      export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
+      unset WAYLAND_DISPLAY
+      return 0
+    fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "Xvfb did not start:" >&2
+  cat "$SERVICES_DIR/xvfb.log" >&2
+  return 1
+}
+
+stop_xvfb() {
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=""
+  fi
+}
+
+stop_services() {
+  stop_pulse
+  stop_xvfb
+  [ -z "$SERVICES_DIR" ] || rm -rf "$SERVICES_DIR"
+  SERVICES_DIR=""
+}

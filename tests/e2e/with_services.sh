@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs a test program with a private PulseAudio daemon and a private Xvfb display, then stops
+# both. Usage: with_services.sh PROGRAM [ARGS...]. Exit status: the program's.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/services.sh"
+trap stop_services EXIT
+start_pulse || exit 1
+start_xvfb || exit 1
+"$@"

@@ -1,0 +1,341 @@
+// The GTK/X11 shell under a real X server (Xvfb, Mesa): GL views hosted in their containers,
+// the render thread drawing into them, the level meter painting and the messaging seam.
+#include <GL/glew.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/gtk_shell.h"
+#include "capture/recording_outcome.h"
+#include "display/gl_views.h"
+#include "display/render_thread.h"
+#include "test_support.h"
+
+// Xlib last: its macros (None, Bool, ...) clash with GoogleTest's names.
+#define GLFW_EXPOSE_NATIVE_X11
+#include <GLFW/glfw3.h>
+#include <GLFW/glfw3native.h>
+#include <gdk/gdkx.h>
+
+namespace {
+
+void ensureGtk() {
+    static const bool ready = [] {
+        gdk_set_allowed_backends("x11");
+        return gtk_init_check(nullptr, nullptr) != FALSE;
+    }();
+    ASSERT_TRUE(ready) << "no X display";
+}
+
+void pumpGtk() {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+// Runs the GTK loop until `done` holds, for at most ~5 s of polling.
+bool pumpUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 500; ++i) {
+        pumpGtk();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Pixels of an X window as 0xRRGGBB, read over a connection of our own (like a screenshot).
+struct Snapshot {
+    int width = 0, height = 0;
+    std::vector<unsigned long> pixels;
+    unsigned long at(int x, int y) const { return pixels[static_cast<std::size_t>(y * width + x)]; }
+    int countInRow(int y, unsigned long colour) const {
+        int n = 0;
+        for (int x = 0; x < width; ++x) n += at(x, y) == colour;
+        return n;
+    }
+};
+
+Snapshot snapshot(Window window) {
+    Snapshot s;
+    Display* d = XOpenDisplay(nullptr);
+    XWindowAttributes a;
+    XGetWindowAttributes(d, window, &a);
+    XImage* image = XGetImage(d, window, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    s.width = a.width;
+    s.height = a.height;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) s.pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+    XDestroyImage(image);
+    XCloseDisplay(d);
+    return s;
+}
+
+constexpr unsigned long GREEN = 0x00FF00, RED = 0xFF0000, BLUE = 0x0000FF, BLACK = 0;
+
+// Forwards to the real GTK shell, except that the chosen view cannot be created.
+class FailingViewShell final : public MainWindowShell {
+public:
+    FailingViewShell(GtkMainWindowShell& inner, HWND failing) : inner_(inner), failing_(failing) {}
+    std::wstring browseSavePath() override { return inner_.browseSavePath(); }
+    void setStatusText(const std::wstring& t) override { inner_.setStatusText(t); }
+    void invalidateLevelMeter() override { inner_.invalidateLevelMeter(); }
+    void destroyMainWindow() override { inner_.destroyMainWindow(); }
+    void postQuit() override { inner_.postQuit(); }
+    void initGLFW() override { inner_.initGLFW(); }
+    GLFWwindow* createGLView(HWND container, int w, int h) override {
+        return container == failing_ ? nullptr : inner_.createGLView(container, w, h);
+    }
+    void releaseCurrentGLContext() override { inner_.releaseCurrentGLContext(); }
+    void startRenderThread() override { inner_.startRenderThread(); }
+    void destroyGLViewsAndTerminate() override { inner_.destroyGLViewsAndTerminate(); }
+
+private:
+    GtkMainWindowShell& inner_;
+    HWND failing_;
+};
+
+gboolean destroyLater(gpointer shell) {
+    static_cast<GtkMainWindowShell*>(shell)->destroyMainWindow();
+    return G_SOURCE_REMOVE;
+}
+
+// Closes the window the way the application does (destroy -> onDestroy -> quit), inside a loop.
+void destroyWindow(GtkMainWindowShell& shell) {
+    g_idle_add(destroyLater, &shell);
+    gtk_main();
+    EXPECT_FALSE(shell.alive());
+}
+
+class GtkShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureGtk();
+        resetSharedState();
+        glfwWaveformWin = nullptr;
+        glfwSpectrumWin = nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherThread) {
+    GtkMainWindowShell shell("");
+    shell.create();
+    shell.show();
+    glfwInit();
+    glfwWaveformWin = createGLFWChild(hwndWaveformGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
+    ASSERT_NE(glfwWaveformWin, nullptr);
+    EXPECT_EQ(glfwGetCurrentContext(), glfwWaveformWin);
+    glfwSpectrumWin = createGLFWChild(hwndSpectrumGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
+    ASSERT_NE(glfwSpectrumWin, nullptr);
+    EXPECT_EQ(glfwGetCurrentContext(), glfwSpectrumWin);
+
+    for (auto [view, container] : {std::pair{glfwWaveformWin, hwndWaveformGLContainer},
+                                   std::pair{glfwSpectrumWin, hwndSpectrumGLContainer}}) {
+        Display* d = glfwGetX11Display();
+        const Window child = glfwGetX11Window(view);
+        XWindowAttributes a;
+        XGetWindowAttributes(d, child, &a);
+        EXPECT_EQ(a.x, 0);
+        EXPECT_EQ(a.y, 0);
+        EXPECT_EQ(a.width, GL_VIEW_FULL_WIDTH);   // the container's size, not the 680 asked
+        EXPECT_EQ(a.height, GL_VIEW_HEIGHT);
+        EXPECT_EQ(a.map_state, IsViewable);
+        Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(d, child, &root, &parent, &children, &count);
+        if (children) XFree(children);
+        GtkWidget* widget = reinterpret_cast<GtkWidget*>(container);
+        EXPECT_EQ(parent, gdk_x11_window_get_xid(gtk_widget_get_window(widget)));
+    }
+
+    // Paint the waveform view blue here, then let the render thread run with glRunning false:
+    // it must end without drawing a frame, so the blue stays.
+    glfwMakeContextCurrent(glfwWaveformWin);
+    glClearColor(0, 0, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glfwSwapBuffers(glfwWaveformWin);
+    shell.releaseCurrentGLContext();
+    EXPECT_EQ(glfwGetCurrentContext(), nullptr);
+    glRunning.store(false);
+    startGLRenderThread();
+    glRenderThread.join();
+    const Snapshot still = snapshot(glfwGetX11Window(glfwWaveformWin));
+    EXPECT_EQ(still.at(10, 10), BLUE);
+    EXPECT_EQ(still.at(1150, 70), BLUE);
+
+    // The context is free: another thread can make it current.
+    bool madeCurrent = false;
+    std::thread([&] {
+        glfwMakeContextCurrent(glfwWaveformWin);
+        madeCurrent = glfwGetCurrentContext() == glfwWaveformWin;
+        glfwMakeContextCurrent(nullptr);
+    }).join();
+    EXPECT_TRUE(madeCurrent);
+    destroyWindow(shell);
+}
+
+TEST_F(GtkShellTest, WithoutTheSpectrumViewTheErrorIsShownAndTheWaveformViewStillDraws) {
+    RecordingMessaging messaging;
+    GtkMainWindowShell real("");
+    real.create();
+    real.show();
+    FailingViewShell shell(real, hwndSpectrumGLContainer);
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        const std::vector<std::int16_t> half(2320, 16384);   // a flat line at y = 0.5
+        waveformBufferL.append(half.data(), half.size());
+    }
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrumBuffer.assign(4096, 0.0f);
+        spectrumBuffer[2048] = 1.0f;   // a peak in the middle of the view
+    }
+    startDisplay(shell);
+    ASSERT_NE(glfwWaveformWin, nullptr);
+    EXPECT_EQ(glfwSpectrumWin, nullptr);
+    // The waveform view's context was handed back by the GUI thread (GLX forbids a context
+    // current on two threads; Mesa does not enforce it, so check the hand-over itself).
+    EXPECT_EQ(glfwGetCurrentContext(), nullptr);
+    ASSERT_EQ(messaging.errorBoxes().size(), 1u);
+    EXPECT_EQ(messaging.errorBoxes()[0], SPECTRUM_VIEW_FAILED_TEXT);
+
+    // y = 0.5 lands on row 20 of 80 (rows count from the top); y = 0 on row 40.
+    Snapshot frame;
+    const Window view = glfwGetX11Window(glfwWaveformWin);
+    ASSERT_TRUE(pumpUntil([&] {
+        frame = snapshot(view);
+        return frame.countInRow(19, GREEN) + frame.countInRow(20, GREEN) > 1000;
+    })) << "the render thread never drew the waveform";
+    EXPECT_GT(frame.countInRow(39, RED) + frame.countInRow(40, RED), 1000);
+    int peakColumn = -1;
+    for (int x = 0; x < frame.width; ++x)
+        if (frame.at(x, 1) == RED) peakColumn = x;
+    EXPECT_NEAR(peakColumn, 580, 2);
+    EXPECT_EQ(frame.at(5, 70), BLACK);
+    destroyWindow(real);   // joins the render thread, drops the view, terminates GLFW
+    EXPECT_FALSE(glRenderThread.joinable());
+}
+
+TEST_F(GtkShellTest, WithoutTheWaveformViewTheRenderThreadEndsAtOnce) {
+    RecordingMessaging messaging;
+    GtkMainWindowShell real("");
+    real.create();
+    real.show();
+    FailingViewShell shell(real, hwndWaveformGLContainer);
+    startDisplay(shell);
+    EXPECT_EQ(glfwWaveformWin, nullptr);
+    EXPECT_NE(glfwSpectrumWin, nullptr);
+    EXPECT_TRUE(messaging.errorBoxes().empty());
+    ASSERT_TRUE(glRenderThread.joinable());
+    glRenderThread.join();   // hangs (test time-out) if the loop went on without a view
+    EXPECT_TRUE(glRunning.load());
+    destroyWindow(real);
+}
+
+TEST(GtkLevelMeter, PaintsTheBackgroundThenTheBarToTheLevelsEdge) {
+    struct Case {
+        float level;
+        int right;
+    };
+    for (const Case c : {Case{0.0f, 0}, Case{0.01f, 386}, Case{0.1f, 773}, Case{1.0f, 1160}}) {
+        SCOPED_TRACE(c.level);
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1160, 20);
+        cairo_t* cr = cairo_create(surface);
+        cairo_set_source_rgb(cr, 1, 0, 1);   // garbage the paint must cover
+        cairo_paint(cr);
+        paintLevelMeterRect(cr, 1160, 20, c.level);
+        cairo_surface_flush(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        auto pixel = [&](int x, int y) {
+            std::uint32_t v;
+            std::memcpy(&v, data + y * stride + x * 4, 4);
+            return v & 0xFFFFFF;
+        };
+        for (int y : {0, 19}) {
+            if (c.right > 0) {
+                EXPECT_EQ(pixel(c.right - 1, y), 0x00C800u);
+            }
+            if (c.right < 1160) {
+                EXPECT_EQ(pixel(c.right, y), 0xFFFFFFu);
+            }
+            EXPECT_EQ(pixel(0, y), c.right > 0 ? 0x00C800u : 0xFFFFFFu);
+        }
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    }
+}
+
+TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThread) {
+    TempDir dir;
+    const std::string log = dir.file("status.log").string();
+    GtkMainWindowShell shell(log);
+    shell.create();
+    GtkMessaging messaging(shell);
+    installPlatformMessaging(&messaging);
+    savePath = L"/tmp/take.wav";
+
+    const HWND main = hwndMain;
+    std::thread([main] {
+        for (RecordingOutcome o : {RecordingOutcome::NoDevice, RecordingOutcome::FileCreateFailed,
+                                   RecordingOutcome::Saved}) {
+            postAppMessage(main, WM_APP_LEVEL_UPDATE);
+            postAppMessage(main, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(o));
+        }
+    }).join();   // the sender never waited for the GTK thread
+    auto lines = [&] {
+        std::ifstream in(log);
+        std::vector<std::string> out;
+        for (std::string l; std::getline(in, l);) out.push_back(l);
+        return out;
+    };
+    ASSERT_TRUE(pumpUntil([&] { return lines().size() == 3; }));
+    EXPECT_EQ(lines()[0], "Recording failed: no audio capture device could be opened.");
+    EXPECT_EQ(lines()[1], "Recording failed: could not create /tmp/take.wav");
+    EXPECT_EQ(lines()[2], "Saved to: /tmp/take.wav");
+
+    // An error box from a worker: shown on the GTK thread (inside gtk_dialog_run's own loop,
+    // so a timer answers it there); the worker waits for the OK.
+    struct BoxCheck {
+        std::atomic<bool> returned{false};
+        std::string title;
+        bool workerWasWaiting = false;
+    } check;
+    std::thread worker([&] {
+        showErrorBox(L"Export failed: disk full");
+        check.returned.store(true);
+    });
+    g_timeout_add(20, [](gpointer data) -> gboolean {
+        auto* c = static_cast<BoxCheck*>(data);
+        GtkWidget* box = nullptr;
+        GList* all = gtk_window_list_toplevels();
+        for (GList* w = all; w; w = w->next)
+            if (GTK_IS_MESSAGE_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+                box = GTK_WIDGET(w->data);
+        g_list_free(all);
+        if (box == nullptr) return G_SOURCE_CONTINUE;
+        c->title = gtk_window_get_title(GTK_WINDOW(box));
+        c->workerWasWaiting = !c->returned.load();
+        gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+        return G_SOURCE_REMOVE;
+    }, &check);
+    ASSERT_TRUE(pumpUntil([&] { return check.returned.load(); }));
+    worker.join();
+    EXPECT_EQ(check.title, "Error");
+    EXPECT_TRUE(check.workerWasWaiting);
+
+    // After the window is gone, a late done message is dropped, as for a destroyed HWND.
+    glRunning.store(true);
+    destroyWindow(shell);
+    postAppMessage(main, WM_APP_RECORDING_DONE, 0);
+    pumpGtk();
+    EXPECT_EQ(lines().size(), 3u);
+    installPlatformMessaging(nullptr);
+}

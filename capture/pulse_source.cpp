@@ -67,6 +67,7 @@ private:
     std::string sourceName_;
     pa_sample_spec sourceSpec_{};
     pa_channel_map sourceMap_{};
+    pa_usec_t sourceLatency_ = 0;   // the source's configured latency
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
@@ -131,6 +132,7 @@ void PulseCaptureSource::onSourceInfo(pa_context*, const pa_source_info* info, i
     if (eol == 0 && info != nullptr) {
         source->sourceSpec_ = info->sample_spec;
         source->sourceMap_ = info->channel_map;
+        source->sourceLatency_ = info->configured_latency;
         source->haveSource_ = true;
     }
     pa_threaded_mainloop_signal(source->loop_, 0);
@@ -168,10 +170,14 @@ CaptureResult PulseCaptureSource::initialize() {
 CaptureResult PulseCaptureSource::start() {
     if (stream_ == nullptr) return PULSE_E_FAIL;
     MainloopLock lock(loop_);
-    // About 1 s of buffering (like the 1 s WASAPI buffer) in fragments of about 10 ms.
-    const std::uint32_t second = static_cast<std::uint32_t>(sourceSpec_.rate * frameBytes_);
+    // 1 s of buffering (like the 1 s WASAPI buffer) in fragments of about 10 ms. Sources with a
+    // fixed latency (no dynamic latency) deliver whole blocks of that latency at once - 2 s for
+    // some virtual sources - so the buffer holds one such block on top, or a block would
+    // overflow it and be lost.
+    pa_sample_spec spec = sourceSpec_;
+    spec.format = PA_SAMPLE_FLOAT32LE;
     pa_buffer_attr attr{};
-    attr.maxlength = second;
+    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(PA_USEC_PER_SEC + sourceLatency_, &spec));
     attr.fragsize = static_cast<std::uint32_t>((sourceSpec_.rate / 100) * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)

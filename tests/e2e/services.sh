@@ -33,7 +33,27 @@ start_pulse() {
   return 1
 }
 
+# A real-time 1 kHz tone (mono float 48 kHz, RMS 0.354) as the default source: a null sink fed by
+# a low-latency playback stream, recorded through its monitor. Unlike module-sine-source, which
+# has a fixed 2 s latency and so delivers 2 s blocks, this delivers audio as time passes, so a
+# recording's length can be compared with the time it ran.
+TONE_PID=""
+start_tone() {
+  pactl load-module module-null-sink sink_name=tone rate=48000 channels=1 format=float32le \
+    >/dev/null || return 1
+  sox -q -n -r 48000 -c 1 -b 16 -e signed -t raw - synth 900 sine 1000 vol 0.5 2>/dev/null |
+    pacat --playback --latency-msec=20 --rate=48000 --channels=1 --format=s16le -d tone \
+      >/dev/null 2>&1 &
+  TONE_PID=$!
+  pactl set-default-source tone.monitor
+}
+
 stop_pulse() {
+  if [ -n "$TONE_PID" ]; then
+    kill "$TONE_PID" 2>/dev/null || true
+    wait "$TONE_PID" 2>/dev/null || true
+    TONE_PID=""
+  fi
   if [ -n "$PULSE_PID" ]; then
     kill "$PULSE_PID" 2>/dev/null || true
     wait "$PULSE_PID" 2>/dev/null || true

@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# End-to-end test of the Linux application: the real binary under a private Xvfb (Mesa GL) and a
+# private PulseAudio daemon whose default source is a real-time 1 kHz mono 48 kHz tone, driven with
+# xdotool like a user. Screenshots are kept in ARTIFACTS.
+# Usage: linux_e2e.sh APP E2E_CHECK SEND_CLOSE ARTIFACTS
+set -uo pipefail
+app=$1 checker=$2 send_close=$3 artifacts=$4
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/services.sh"
+
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+work=$(mktemp -d /tmp/sonabel-e2e.XXXXXX)
+out="$work/recordings"
+mkdir -p "$out"
+status="$work/status.log"
+app_pid=""
+passed=0
+failed=0
+
+cleanup() {
+  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
+  stop_services
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ok()   { echo "ok   - $1"; passed=$((passed + 1)); }
+bad()  { echo "FAIL - $1"; failed=$((failed + 1)); }
+expect() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+# near VALUE TARGET TOLERANCE (decimals allowed)
+near() { awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t - d && v <= t + d) }'; }
+# until_true SECONDS COMMAND...: polls every 0.1 s
+until_true() {
+  local tries=$(($1 * 10)); shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+field() { sed -n "s/^$1=//p" <<<"$2"; }
+last_status() { [ -s "$status" ] && tail -n 1 "$status"; }
+status_is() { [ "$(last_status)" = "$1" ]; }
+now() { date +%s.%N; }
+find_window() { timeout "${2:-10}" xdotool search --sync --name "$1" 2>/dev/null | head -n 1; }
+window_gone() { ! xdotool search --name "$1" >/dev/null 2>&1; }
+
+start_app() {
+  : >"$status"
+  SONABEL_STATUS_LOG="$status" "$app" >"$artifacts/app-$1.log" 2>&1 &
+  app_pid=$!
+  win=$(find_window '^Sonabel with FFT$' 20)
+  [ -n "$win" ] || { bad "$1: main window appears"; return 1; }
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  ox=$X oy=$Y
+}
+
+click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
+click_start()  { click $((20 + 70)) $((20 + 15)); }
+click_stop()   { click $((180 + 40)) $((20 + 15)); }
+click_export() { click $((270 + 45)) $((20 + 15)); }
+
+# Types PATH into the Save As dialog and accepts it. The chooser may swallow a Return that comes
+# while it is still completing the typed folder, so Return is repeated until the dialog is gone.
+choose_path() {
+  local dialog
+  dialog=$(find_window '^Save As$' 10)
+  [ -n "$dialog" ] || return 1
+  xdotool windowfocus --sync "$dialog"
+  xdotool type --delay 15 "$1"
+  for _ in 1 2 3 4 5; do
+    sleep 0.6
+    xdotool key Return
+    until_true 1 window_gone '^Save As$' && return 0
+  done
+  return 1
+}
+
+# Closes the app with WM_DELETE_WINDOW and checks it exits with status 0.
+close_app() {
+  "$send_close" "$win"
+  local code=""
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; code=$?; break; }
+    sleep 0.1
+  done
+  expect "$1: process exits with status 0 after the close" [ "$code" = 0 ]
+  app_pid=""
+}
+
+screenshot() {
+  import -window root "$artifacts/$1.png"
+  convert "$artifacts/$1.png" "$work/$1.ppm"
+  "$checker" shot "$work/$1.ppm" "$ox" "$oy"
+}
+
+check_wav() {   # check_wav NAME FILE -> prints the measurements into $wavinfo
+  wavinfo=$("$checker" wav "$2")
+  expect "$1: 44-byte header, PCM, 16 bits, 48 kHz, mono" \
+    [ "$(field valid "$wavinfo")/$(field audio_format "$wavinfo")/$(field bits "$wavinfo")/$(field rate "$wavinfo")/$(field channels "$wavinfo")" = "1/1/16/48000/1" ]
+  expect "$1: data size = file size - 44" \
+    [ "$(field data_size "$wavinfo")" = "$(($(field file_size "$wavinfo") - 44))" ]
+}
+
+# --- Run 1: record, look at the window, stop, export, refuse a missing folder, close while
+# --- recording.
+start_pulse && start_tone || exit 1
+start_xvfb || exit 1
+start_app main || exit 1
+
+take="$out/Müller take.wav"
+click_start
+expect "record: save dialog accepts a typed non-ASCII path" choose_path "$take"
+until_true 10 test -e "$take"; t0=$(now)
+sleep 2.2
+shot=$(screenshot recording)
+click_stop; t1=$(now)
+expect "record: status line shows Saved to: and the path" until_true 10 status_is "Saved to: $take"
+check_wav record "$take"
+recorded=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+echo "     recorded for ${recorded} s; WAV holds $(field duration "$wavinfo") s," \
+     "$(field frequency "$wavinfo") Hz, RMS $(field rms "$wavinfo")"
+expect "record: WAV length matches the recording time (+-0.5 s)" near "$(field duration "$wavinfo")" "$recorded" 0.5
+expect "record: WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
+
+# The red spectrum's highest point is the 1 kHz bin: 1000 * 8192 / 48000 of 4096 bins over 1160 px.
+peak_x=$(awk 'BEGIN { printf "%.1f", 20 + 1160 * (1000 * 8192 / 48000) / 4096 }')
+meter=$("$checker" meter "$(field rms "$wavinfo")")
+echo "     screenshot: green waveform px $(field waveform_green "$shot"), red peak at x" \
+     "$(field spectrum_peak_x "$shot") (expected $peak_x), meter bar $(field meter_bar "$shot") px" \
+     "(expected $(field meter_expected "$meter"))"
+expect "screen: green waveform drawn in the waveform view" [ "$(field waveform_green "$shot")" -gt 1000 ]
+expect "screen: red spectrum peak at the 1 kHz position (+-3 px)" near "$(field spectrum_peak_x "$shot")" "$peak_x" 3
+expect "screen: spectrum peak reaches the top of the view" near "$(field spectrum_peak_y "$shot")" 120 2
+expect "screen: level meter bar width follows the RMS (+-3 px)" near "$(field meter_bar "$shot")" "$(field meter_expected "$meter")" 3
+expect "screen: meter background is white after the bar" [ "$(field meter_white_after "$shot")" = "$(field meter_rest "$shot")" ]
+expect "screen: nothing is drawn into the spectrum view" [ "$(field spectrum_view_green "$shot")" = 0 ]
+
+mp3="$out/export take.mp3"
+click_export
+expect "export: save dialog accepts the MP3 path" choose_path "$mp3"
+expect "export: MP3 file is written" until_true 30 test -s "$mp3"
+sleep 0.3
+mpg123 -q -w "$work/decoded.wav" "$mp3" 2>/dev/null
+decoded=$("$checker" wav "$work/decoded.wav")
+echo "     MP3 decodes to $(field duration "$decoded") s at $(field frequency "$decoded") Hz"
+expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")" 1000 10
+expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
+
+lines_before=$(wc -l <"$status")
+click_start
+dialog=$(find_window '^Save As$' 10)
+xdotool windowfocus --sync "$dialog"
+xdotool type --delay 15 "$work/no such folder/x.wav"
+sleep 0.6
+xdotool key Return
+sleep 1
+expect "missing folder: the dialog refuses the name and stays open" xdotool search --name '^Save As$'
+import -window root "$artifacts/missing-folder.png"
+# GTK tells why in a message box of its own: close it, then cancel the Save As dialog.
+for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+  [ "$w" = "$win" ] || [ "$w" = "$dialog" ] || "$send_close" "$w"
+done
+sleep 0.3
+xdotool windowfocus --sync "$dialog"
+xdotool key Escape
+expect "missing folder: Escape cancels the dialog" until_true 5 window_gone '^Save As$'
+sleep 0.5
+expect "missing folder: no recording, status unchanged" \
+  [ ! -e "$work/no such folder" ] && [ "$(wc -l <"$status")" = "$lines_before" ]
+
+closing="$out/closing.wav"
+click_start
+expect "close: save dialog accepts the path" choose_path "$closing"
+until_true 10 test -e "$closing"
+sleep 1
+"$send_close" "$win"
+expect "close while recording: status shows Saved to: and the path" until_true 10 status_is "Saved to: $closing"
+expect "close while recording: the window stays open" xdotool search --name '^Sonabel with FFT$'
+import -window root "$artifacts/after-first-close.png"
+check_wav "close while recording" "$closing"
+close_app "close while recording"
+
+# --- Run 2: the sound server goes away during a recording, then none is reachable.
+start_app no-server || exit 1
+gone="$out/server gone.wav"
+click_start
+expect "server gone: save dialog accepts the path" choose_path "$gone"
+until_true 10 test -e "$gone"
+sleep 1
+stop_pulse
+expect "server gone: recording ends by itself with Saved to:" until_true 10 status_is "Saved to: $gone"
+check_wav "server gone" "$gone"
+never="$out/never.wav"
+click_start
+expect "no server: save dialog accepts the path" choose_path "$never"
+expect "no server: status shows the failure" \
+  until_true 10 status_is "Recording failed: no audio capture device could be opened."
+expect "no server: no file is created" [ ! -e "$never" ]
+import -window root "$artifacts/no-server.png"
+close_app "no server"
+
+# --- Run 3: no GLX on the display, so neither GL view can be created: the error box, then
+# --- recording works all the same.
+stop_xvfb
+start_xvfb -extension GLX || exit 1
+start_pulse && start_tone || exit 1
+: >"$status"
+SONABEL_STATUS_LOG="$status" "$app" >"$artifacts/app-no-gl.log" 2>&1 &
+app_pid=$!
+box=$(find_window '^Error$' 20)
+expect "no GL: the error box appears at start-up" [ -n "$box" ]
+import -window root "$artifacts/no-gl-error-box.png"
+[ -z "$box" ] || "$send_close" "$box"
+win=$(find_window '^Sonabel with FFT$' 20)
+eval "$(xdotool getwindowgeometry --shell "$win")"; ox=$X oy=$Y
+nogl="$out/no gl.wav"
+click_start
+expect "no GL: save dialog accepts the path" choose_path "$nogl"
+until_true 10 test -e "$nogl"
+sleep 1
+shot=$(screenshot no-gl-recording)
+click_stop
+expect "no GL: status shows Saved to: and the path" until_true 10 status_is "Saved to: $nogl"
+check_wav "no GL" "$nogl"
+expect "no GL: the WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
+expect "no GL: no waveform is drawn" [ "$(field waveform_green "$shot")" = 0 ]
+expect "no GL: the level meter still moves" [ "$(field meter_bar "$shot")" -gt 100 ]
+close_app "no GL"
+
+echo "linux_e2e: $passed passed, $failed failed"
+[ "$failed" = 0 ]

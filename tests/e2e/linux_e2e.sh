@@ -224,7 +224,27 @@ check_wav "no GL" "$nogl"
 expect "no GL: the WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
 expect "no GL: no waveform is drawn" [ "$(field waveform_green "$shot")" = 0 ]
 expect "no GL: the level meter still moves" [ "$(field meter_bar "$shot")" -gt 100 ]
-close_app "no GL"
+
+# Close while an export runs: the window goes at once, the process stays until the MP3 is
+# complete. A 5-minute recording (put in place of the last take) gives the export some work.
+sox -q -n -r 48000 -c 1 -b 16 "$nogl" synth 300 sine 1000 vol 0.5
+long_mp3="$out/long export.mp3"
+click_export
+expect "export then close: save dialog accepts the path" choose_path "$long_mp3"
+"$send_close" "$win"
+expect "export then close: the window goes at once" until_true 5 window_gone '^Sonabel with FFT$'
+kill -0 "$app_pid" 2>/dev/null && echo "     the process outlived its window while the export ran"
+close_code=""
+for _ in $(seq 600); do
+  kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; close_code=$?; break; }
+  sleep 0.1
+done
+app_pid=""
+expect "export then close: process exits with status 0" [ "$close_code" = 0 ]
+mpg123 -q -w "$work/long.wav" "$long_mp3" 2>/dev/null
+long=$("$checker" wav "$work/long.wav")
+echo "     exported MP3 decodes to $(field duration "$long") s"
+expect "export then close: the MP3 is complete (300 s)" near "$(field duration "$long")" 300 0.1
 
 echo "linux_e2e: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -65,8 +65,13 @@ public:
     explicit GtkMessaging(GtkMainWindowShell& shell);
     ~GtkMessaging() override;
 
+    // Any thread; never waits for the GTK thread. Delivered to onAppMessage in posting order;
+    // dropped once the main window is gone.
     void postMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+    // Any thread. On the GTK thread the dialog runs at once; another thread waits until the GTK
+    // thread has shown it and the user dismissed it (a GTK main loop must be running then).
     void showErrorBox(const std::wstring& text) override;
+    // Any thread: syslog(LOG_DEBUG), never the terminal.
     void debugLine(const char* line) override;
 
 private:

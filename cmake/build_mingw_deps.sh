@@ -255,13 +255,36 @@ done
 
 BUILD_DIR="$(mktemp -d "${TMPDIR:-/tmp}/sonabel-mingw-deps.XXXXXX")"
 STATUS=1
+BG_PIDS=()
+# Stop a process and everything it started, children first (by pid).
+kill_tree() {
+  local pid="$1" child
+  if command -v pgrep >/dev/null 2>&1; then
+    for child in $(pgrep -P "$pid" 2>/dev/null || true); do
+      kill_tree "$child"
+    done
+  fi
+  kill "$pid" 2>/dev/null || true
+}
 cleanup() {
   local rc=$?
+  local pid
+  for pid in "${BG_PIDS[@]}"; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill_tree "$pid"
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
   if [ "$STATUS" -ne 0 ]; then
     rm -rf "$PREFIX"
     if [ -d "$BUILD_DIR" ]; then
       mkdir -p "${CACHE_ROOT}/failed-logs"
       cp -f "$BUILD_DIR"/*.log "${CACHE_ROOT}/failed-logs/" 2>/dev/null || true
+      local c
+      for c in "$BUILD_DIR"/build-*/config.log; do
+        [ -f "$c" ] || continue
+        cp -f "$c" "${CACHE_ROOT}/failed-logs/$(basename "$(dirname "$c")")-config.log" || true
+      done
       log "logs kept in ${CACHE_ROOT}/failed-logs/"
     fi
   fi
@@ -320,19 +343,24 @@ LAME_SRC="$(fetch_source lame  "${VER[lame]}")"
 GLFW_SRC="$(fetch_source glfw3 "${VER[glfw3]}")"
 GLEW_SRC="$(fetch_source glew  "${VER[glew]}")"
 
-# Autotools packages: make sure the shipped configure/Makefile.in are used
-# as-is (Debian patches touch configure.in/Makefile.am; maintainer mode is off).
+# Debian's lame patches touch configure.in and Makefile.am, but lame's
+# maintainer mode is off, so the shipped configure and Makefile.in are used as
+# they are and no autotools are needed.  Cross tools for the autotools builds:
 export CC="$CC_X" CXX="$CXX_X" AR="${HOST_TRIPLE}-ar" RANLIB="${HOST_TRIPLE}-ranlib" \
        STRIP="${HOST_TRIPLE}-strip"
 unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS PKG_CONFIG_PATH || true
 
-# ---------------------------------------------------------------- FFTW
+# ---------------------------------------------------------------- builds
 
-log "building fftw3 (single precision, SSE2+AVX) with -j${JOBS}"
-FFTW_BUILD="${BUILD_DIR}/build-fftw3"
-mkdir -p "$FFTW_BUILD"
-(
-  cd "$FFTW_BUILD"
+# Seconds since $1, for progress messages.
+since() { echo $(( $(date +%s) - $1 )); }
+
+build_fftw() {
+  local t0; t0=$(date +%s)
+  log "fftw3: configure + make -j${JOBS} (single precision, SSE2+AVX)"
+  local b="${BUILD_DIR}/build-fftw3"
+  mkdir -p "$b"
+  cd "$b"
   run_step fftw3-configure "${FFTW_SRC}/configure" \
     --host="$HOST_TRIPLE" --prefix="$PREFIX" \
     --enable-float --enable-sse2 --enable-avx \
@@ -340,63 +368,121 @@ mkdir -p "$FFTW_BUILD"
     --disable-doc
   run_step fftw3-make make -j"$JOBS"
   run_step fftw3-install make install
-)
+  log "fftw3: done ($(since "$t0")s)"
+}
 
-# ---------------------------------------------------------------- LAME
-
-log "building lame"
-LAME_BUILD="${BUILD_DIR}/build-lame"
-mkdir -p "$LAME_BUILD"
-(
-  cd "$LAME_BUILD"
+build_lame() {
+  local t0; t0=$(date +%s)
+  log "lame: configure + make"
+  local b="${BUILD_DIR}/build-lame"
+  mkdir -p "$b"
+  cd "$b"
   run_step lame-configure "${LAME_SRC}/configure" \
     --host="$HOST_TRIPLE" --prefix="$PREFIX" \
     --disable-frontend --disable-decoder --enable-static --disable-shared \
     --disable-maintainer-mode
   run_step lame-make make -j"$JOBS"
   run_step lame-install make install
-)
+  log "lame: done ($(since "$t0")s)"
+}
 
-# ---------------------------------------------------------------- GLFW
+build_glfw() {
+  local t0; t0=$(date +%s)
+  log "glfw3: cmake + make"
+  local b="${BUILD_DIR}/build-glfw3"
+  run_step glfw3-configure cmake -S "$GLFW_SRC" -B "$b" -G "Unix Makefiles" \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN_FILE" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DCMAKE_INSTALL_LIBDIR=lib \
+    -DBUILD_SHARED_LIBS=OFF \
+    -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF \
+    -DGLFW_INSTALL=ON
+  run_step glfw3-make cmake --build "$b" -j "$JOBS"
+  run_step glfw3-install cmake --install "$b"
+  log "glfw3: done ($(since "$t0")s)"
+}
 
-log "building glfw3"
-GLFW_BUILD="${BUILD_DIR}/build-glfw3"
-run_step glfw3-configure cmake -S "$GLFW_SRC" -B "$GLFW_BUILD" -G "Unix Makefiles" \
-  -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN_FILE" \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_INSTALL_PREFIX="$PREFIX" \
-  -DCMAKE_INSTALL_LIBDIR=lib \
-  -DBUILD_SHARED_LIBS=OFF \
-  -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF \
-  -DGLFW_INSTALL=ON
-run_step glfw3-make cmake --build "$GLFW_BUILD" -j "$JOBS"
-run_step glfw3-install cmake --install "$GLFW_BUILD"
-
-# ---------------------------------------------------------------- GLEW
-
-log "building glew (static)"
-[ -f "${GLEW_SRC}/src/glew.c" ] || die "glew source package has no generated src/glew.c"
-(
+build_glew() {
+  local t0; t0=$(date +%s)
+  log "glew: make glew.lib.static"
+  [ -f "${GLEW_SRC}/src/glew.c" ] || die "glew source package has no generated src/glew.c"
   cd "$GLEW_SRC"
-  # DIST_DIR is overridden because the Makefile otherwise runs mktemp in /tmp.
+  # The Makefile runs "mktemp -d /tmp/glew.XXXXXX" at parse time (for its
+  # dist targets) even when DIST_DIR is given on the command line.
+  sed -i -e 's|^DIST_DIR[[:space:]]*:=.*|DIST_DIR := $(CURDIR)/tmp/dist|' Makefile
+  # The static object is compiled with -DGLEW_STATIC -DGLEW_NO_GLU.
+  # AR must be given: make's built-in default is the host "ar".
   run_step glew-make make -j"$JOBS" \
     SYSTEM=linux-mingw64 HOST="$HOST_TRIPLE" \
     CC="$CC_X" LD="${HOST_TRIPLE}-ld" AR="${HOST_TRIPLE}-ar" ARFLAGS=crs STRIP= \
     GLEW_PREFIX="$PREFIX" GLEW_DEST="$PREFIX" \
-    DIST_DIR="${BUILD_DIR}/glew-dist" \
     glew.lib.static
-  mkdir -p "$PREFIX/include/GL" "$PREFIX/lib/pkgconfig"
+  mkdir -p "$PREFIX/include/GL"
   install -m 0644 lib/libglew32.a "$PREFIX/lib/libglew32.a"
   install -m 0644 include/GL/glew.h include/GL/wglew.h "$PREFIX/include/GL/"
-  if [ -f glew.pc ]; then
-    sed -e 's/^Cflags:.*/& -DGLEW_STATIC/' glew.pc > "$PREFIX/lib/pkgconfig/glew.pc"
+  log "glew: done ($(since "$t0")s)"
+}
+
+# FFTW dominates; the three small libraries build alongside it so that its
+# single-threaded configure step does not leave a core idle.  The first
+# failure stops the other chain (in cleanup).
+( build_fftw ) &
+FFTW_PID=$!
+( build_lame; build_glfw; build_glew ) &
+SIDE_PID=$!
+BG_PIDS=("$FFTW_PID" "$SIDE_PID")
+while [ ${#BG_PIDS[@]} -gt 0 ]; do
+  DONE_PID=""
+  if wait -n -p DONE_PID "${BG_PIDS[@]}"; then
+    rc=0
+  else
+    rc=$?
   fi
-)
+  [ -n "$DONE_PID" ] || die "lost track of the build jobs"
+  if [ "$DONE_PID" = "$FFTW_PID" ]; then what="fftw3"; else what="lame/glfw3/glew"; fi
+  [ "$rc" -eq 0 ] || die "${what} build failed (see above)"
+  REMAINING=()
+  for pid in "${BG_PIDS[@]}"; do
+    [ "$pid" = "$DONE_PID" ] || REMAINING+=("$pid")
+  done
+  BG_PIDS=("${REMAINING[@]}")
+done
 
 # ---------------------------------------------------------------- finish
 
-# libtool archives carry build paths and are not needed for static linking.
+# Keep only what a consumer links against: no programs, docs, Fortran
+# headers or libtool archives.  FFTW's autotools-installed CMake config is
+# incomplete (it includes a FFTW3LibraryDepends.cmake that is never
+# installed), so it is dropped rather than left for find_package to trip on.
 find "$PREFIX/lib" -name '*.la' -delete
+rm -rf "$PREFIX/bin" "$PREFIX/share" "$PREFIX/lib/cmake/fftw3"
+rm -f "$PREFIX"/include/fftw3*.f "$PREFIX"/include/fftw3*.f03
+
+# pkg-config files for the two libraries whose build does not make a usable one.
+mkdir -p "$PREFIX/lib/pkgconfig"
+cat > "$PREFIX/lib/pkgconfig/glew.pc" <<EOF
+prefix=${PREFIX}
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: glew
+Description: The OpenGL Extension Wrangler library (static)
+Version: ${VER[glew]%%-*}
+Cflags: -I\${includedir} -DGLEW_STATIC
+Libs: -L\${libdir} -lglew32 -lopengl32 -lgdi32 -luser32 -lkernel32
+EOF
+cat > "$PREFIX/lib/pkgconfig/mp3lame.pc" <<EOF
+prefix=${PREFIX}
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: mp3lame
+Description: LAME MP3 encoder library (static)
+Version: ${VER[lame]%%-*}
+Cflags: -I\${includedir}
+Libs: -L\${libdir} -lmp3lame
+EOF
 
 for f in include/fftw3.h lib/libfftw3f.a \
          include/lame/lame.h lib/libmp3lame.a \
@@ -418,5 +504,6 @@ EOF
 
 date -u +%Y-%m-%dT%H:%M:%SZ > "${PREFIX}/.complete"
 STATUS=0
+rm -rf "${CACHE_ROOT}/failed-logs"
 log "done in $(( $(date +%s) - START_TIME ))s: ${PREFIX}"
 printf '%s\n' "$PREFIX"

@@ -9,8 +9,9 @@
 #
 # SONABEL_DEPS_PREFIX (cache variable or environment variable) is the folder
 # produced by build_mingw_deps.sh (include/ and lib/ with the static FFTW,
-# LAME, GLFW and GLEW).  find_* calls search only that prefix and the mingw
-# sysroot, never the Linux host's /usr.
+# LAME, GLFW and GLEW); -DCMAKE_PREFIX_PATH="$PREFIX" works as well.
+# find_* calls search only those prefixes and the mingw sysroot, never the
+# Linux host's /usr.  Consumers of the static GLEW must define GLEW_STATIC.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -27,6 +28,12 @@ find_program(SONABEL_MINGW_WINDRES ${SONABEL_MINGW_TRIPLE}-windres)
 if(SONABEL_MINGW_WINDRES)
   set(CMAKE_RC_COMPILER "${SONABEL_MINGW_WINDRES}")
 endif()
+
+# Self-contained executables: libstdc++, libgcc and winpthreads linked in,
+# so nothing beyond system DLLs is needed next to the .exe (also under Wine).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
 # Wine runs the test executables when it is present (used by try_run and
 # by ctest through CMAKE_CROSSCOMPILING_EMULATOR).
@@ -50,6 +57,23 @@ if(SONABEL_DEPS_PREFIX)
   list(PREPEND CMAKE_FIND_ROOT_PATH "${SONABEL_DEPS_PREFIX}")
   list(APPEND CMAKE_PREFIX_PATH "${SONABEL_DEPS_PREFIX}")
 endif()
+# A prefix handed over as -DCMAKE_PREFIX_PATH=... (or in the environment)
+# becomes a find root too; otherwise it would be re-rooted under the sysroot
+# and never found.
+set(_sonabel_prefixes ${CMAKE_PREFIX_PATH})
+if(DEFINED ENV{CMAKE_PREFIX_PATH})
+  string(REPLACE ":" ";" _sonabel_env_prefixes "$ENV{CMAKE_PREFIX_PATH}")
+  list(APPEND _sonabel_prefixes ${_sonabel_env_prefixes})
+endif()
+foreach(_sonabel_p IN LISTS _sonabel_prefixes)
+  if(IS_ABSOLUTE "${_sonabel_p}" AND IS_DIRECTORY "${_sonabel_p}")
+    list(APPEND CMAKE_FIND_ROOT_PATH "${_sonabel_p}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES CMAKE_FIND_ROOT_PATH)
+unset(_sonabel_prefixes)
+unset(_sonabel_env_prefixes)
+unset(_sonabel_p)
 
 # Programs (code generators, etc.) come from the build host; headers,
 # libraries and CMake packages only from the roots above.
@@ -59,9 +83,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # pkg-config, if a project uses it, must not see the host's .pc files.
-if(SONABEL_DEPS_PREFIX)
-  set(ENV{PKG_CONFIG_LIBDIR} "${SONABEL_DEPS_PREFIX}/lib/pkgconfig")
-else()
-  set(ENV{PKG_CONFIG_LIBDIR} "${SONABEL_MINGW_SYSROOT}/lib/pkgconfig")
-endif()
+set(_sonabel_pc_dirs "")
+foreach(_sonabel_root IN LISTS CMAKE_FIND_ROOT_PATH)
+  list(APPEND _sonabel_pc_dirs "${_sonabel_root}/lib/pkgconfig")
+endforeach()
+string(REPLACE ";" ":" _sonabel_pc_dirs "${_sonabel_pc_dirs}")
+set(ENV{PKG_CONFIG_LIBDIR} "${_sonabel_pc_dirs}")
 set(ENV{PKG_CONFIG_PATH} "")
+unset(_sonabel_pc_dirs)
+unset(_sonabel_root)

@@ -6,20 +6,50 @@
 #include "app/app_state.h"
 #include "tests/test_support.h"
 
+namespace {
+
+// The process-wide objects as a fresh process sees them, read before the first test runs (other
+// tests in this executable change them).
+struct StartUpSnapshot {
+    std::wstring savePath;
+    std::int32_t globalSampleRate = 0;
+    bool glRunning = false, isRecording = true, recordingThreadActive = true;
+    float currentLevel = -1.0f;
+    bool buffersEmpty = false, renderThreadJoinable = true;
+    std::size_t waveformCapacity = 0;
+};
+StartUpSnapshot startUp;
+
+class SnapshotStartUpState : public ::testing::Environment {
+public:
+    void SetUp() override {
+        startUp.savePath = savePath;
+        startUp.globalSampleRate = globalSampleRate;
+        startUp.glRunning = glRunning.load();
+        startUp.isRecording = isRecording.load();
+        startUp.recordingThreadActive = recordingThreadActive.load();
+        startUp.currentLevel = currentLevel.load();
+        startUp.buffersEmpty = fftInputBuffer.empty() && waveformBufferL.empty() &&
+                               spectrumBuffer.empty() && blackmanWin.empty();
+        startUp.renderThreadJoinable = glRenderThread.joinable();
+        startUp.waveformCapacity = waveformBufferL.capacity();
+    }
+};
+[[maybe_unused]] ::testing::Environment* const snapshotEnvironment =
+    ::testing::AddGlobalTestEnvironment(new SnapshotStartUpState);
+
+}  // namespace
+
 TEST(AppState, StartUpValuesAndConstants) {
-    // Checked before any other test in this file touches the state; the values are those a
-    // fresh process sees before the first recording.
-    EXPECT_EQ(savePath, L"output.wav");
-    EXPECT_EQ(globalSampleRate, 44100);
-    EXPECT_TRUE(glRunning.load());
-    EXPECT_FALSE(isRecording.load());
-    EXPECT_FALSE(recordingThreadActive.load());
-    EXPECT_EQ(currentLevel.load(), 0.0f);
-    EXPECT_TRUE(fftInputBuffer.empty());
-    EXPECT_TRUE(waveformBufferL.empty());
-    EXPECT_TRUE(spectrumBuffer.empty());
-    EXPECT_FALSE(glRenderThread.joinable());
-    EXPECT_EQ(waveformBufferL.capacity(), MAX_WAVEFORM_SIZE);
+    EXPECT_EQ(startUp.savePath, L"output.wav");
+    EXPECT_EQ(startUp.globalSampleRate, 44100);
+    EXPECT_TRUE(startUp.glRunning);
+    EXPECT_FALSE(startUp.isRecording);
+    EXPECT_FALSE(startUp.recordingThreadActive);
+    EXPECT_EQ(startUp.currentLevel, 0.0f);
+    EXPECT_TRUE(startUp.buffersEmpty);
+    EXPECT_FALSE(startUp.renderThreadJoinable);
+    EXPECT_EQ(startUp.waveformCapacity, MAX_WAVEFORM_SIZE);
     EXPECT_EQ(MAX_WAVEFORM_SIZE, 65536u);
     EXPECT_EQ(FFT_SIZE, 8192u);
     EXPECT_EQ(GL_VIEW_FULL_WIDTH, 1160);

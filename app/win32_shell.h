@@ -1,0 +1,55 @@
+#pragma once
+// The Win32 shell's pieces, shared between its files. GUI thread only unless said otherwise.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "app/commands.h"
+#include "app/messaging.h"
+
+constexpr wchar_t MAIN_WINDOW_CLASS[] = L"SonabelApp";
+constexpr wchar_t MAIN_WINDOW_TITLE[] = L"Sonabel with FFT";
+
+// The main window as the command logic sees it: every call goes straight to Win32 on the
+// window handles kept in the shared state (app/app_state.h).
+class Win32MainWindowShell final : public MainWindowShell {
+public:
+    std::wstring browseSavePath() override;
+    void setStatusText(const std::wstring& text) override;
+    void invalidateLevelMeter() override;
+    void destroyMainWindow() override;
+    void postQuit() override;
+    void initGLFW() override;
+    GLFWwindow* createGLView(HWND container, int width, int height) override;
+    void releaseCurrentGLContext() override;
+    void startRenderThread() override;
+    void destroyGLViewsAndTerminate() override;
+};
+
+// The one shell object WndProc translates into; WinMain hands it to startDisplay.
+Win32MainWindowShell& mainWindowShell();
+
+// Registers the "SonabelApp" class: WndProc, `instance`, arrow cursor, COLOR_WINDOW + 1 brush,
+// every other field zero. The result is not examined by the caller.
+ATOM registerMainWindowClass(HINSTANCE instance);
+// Creates the main window ("Sonabel with FFT", WS_OVERLAPPEDWINDOW, default position,
+// 1200 x 1400); its WM_CREATE creates the seven controls.
+HWND createMainWindow(HINSTANCE instance);
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Paints the owner-drawn level meter from currentLevel: the item rectangle in the window colour,
+// then the green bar from its left edge to levelBarRight. Returns TRUE.
+LRESULT paintLevelMeter(const DRAWITEMSTRUCT& item);
+
+// PlatformMessaging for Win32: PostMessageW, MessageBoxW (no owner, "Error", MB_ICONERROR) and
+// OutputDebugStringA. Every function may be called from any thread.
+class Win32Messaging final : public PlatformMessaging {
+public:
+    void postMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void showErrorBox(const std::wstring& text) override;
+    void debugLine(const char* line) override;
+};

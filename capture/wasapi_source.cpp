@@ -1,0 +1,163 @@
+// WASAPI backend of CaptureSource. Each call maps onto one COM call on the capture thread that
+// created the source; the COM objects live in that thread's single-threaded apartment.
+#include "capture/wasapi_source.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <audioclient.h>
+#include <ksmedia.h>
+#include <mmdeviceapi.h>
+#include <mmreg.h>
+
+#include <cstdio>
+
+#include "app/messaging.h"
+
+namespace {
+
+constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;   // 100-ns units: one second
+
+// A failed COM call: one debug line naming it, and the result handed back unchanged.
+CaptureResult failed(const char* call, HRESULT hr) {
+    char line[128];
+    std::snprintf(line, sizeof line, "[WASAPI] %s failed (0x%08lX)\n", call,
+                  static_cast<unsigned long>(hr));
+    emitDebugLine(line);
+    return static_cast<CaptureResult>(hr);
+}
+
+CaptureResult check(const char* call, HRESULT hr) {
+    return FAILED(hr) ? failed(call, hr) : static_cast<CaptureResult>(hr);
+}
+
+template <typename T>
+void release(T*& object) {
+    if (object != nullptr) object->Release();
+    object = nullptr;
+}
+
+class WasapiCaptureSource final : public CaptureSource {
+public:
+    WasapiCaptureSource() : comInitialized_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~WasapiCaptureSource() override;
+    WasapiCaptureSource(const WasapiCaptureSource&) = delete;
+    WasapiCaptureSource& operator=(const WasapiCaptureSource&) = delete;
+
+    CaptureResult activateDefaultEndpoint() override;
+    CaptureResult getMixFormat(MixFormat& format) override;
+    CaptureResult initialize() override;
+    CaptureResult getCaptureService() override;
+    CaptureResult start() override;
+    CaptureResult getNextPacketSize(std::uint32_t& frames) override;
+    CaptureResult getBuffer(const void*& data, std::uint32_t& frames,
+                            std::uint32_t& flags) override;
+    CaptureResult releaseBuffer(std::uint32_t frames) override;
+    CaptureResult stop() override;
+
+private:
+    bool comInitialized_;
+    IMMDeviceEnumerator* enumerator_ = nullptr;
+    IMMDevice* device_ = nullptr;
+    IAudioClient* client_ = nullptr;
+    IAudioCaptureClient* capture_ = nullptr;
+    WAVEFORMATEX* format_ = nullptr;   // CoTaskMemAlloc'ed by GetMixFormat
+};
+
+WasapiCaptureSource::~WasapiCaptureSource() {
+    if (format_ != nullptr) CoTaskMemFree(format_);
+    release(capture_);
+    release(client_);
+    release(device_);
+    release(enumerator_);
+    if (comInitialized_) CoUninitialize();
+}
+
+CaptureResult WasapiCaptureSource::activateDefaultEndpoint() {
+    HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                  __uuidof(IMMDeviceEnumerator),
+                                  reinterpret_cast<void**>(&enumerator_));
+    if (FAILED(hr)) return failed("CoCreateInstance(MMDeviceEnumerator)", hr);
+    hr = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
+    if (FAILED(hr)) return failed("IMMDeviceEnumerator::GetDefaultAudioEndpoint", hr);
+    hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                           reinterpret_cast<void**>(&client_));
+    return check("IMMDevice::Activate", hr);
+}
+
+CaptureResult WasapiCaptureSource::getMixFormat(MixFormat& format) {
+    const HRESULT hr = client_->GetMixFormat(&format_);
+    if (FAILED(hr)) return failed("IAudioClient::GetMixFormat", hr);
+    format = mixFormatFromWaveFormat(*format_);
+    return static_cast<CaptureResult>(hr);
+}
+
+CaptureResult WasapiCaptureSource::initialize() {
+    return check("IAudioClient::Initialize",
+                 client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BUFFER_DURATION, 0, format_,
+                                     nullptr));
+}
+
+CaptureResult WasapiCaptureSource::getCaptureService() {
+    return check("IAudioClient::GetService",
+                 client_->GetService(__uuidof(IAudioCaptureClient),
+                                     reinterpret_cast<void**>(&capture_)));
+}
+
+CaptureResult WasapiCaptureSource::start() { return check("IAudioClient::Start", client_->Start()); }
+
+CaptureResult WasapiCaptureSource::getNextPacketSize(std::uint32_t& frames) {
+    UINT32 next = 0;
+    const HRESULT hr = capture_->GetNextPacketSize(&next);
+    frames = next;
+    return check("IAudioCaptureClient::GetNextPacketSize", hr);
+}
+
+CaptureResult WasapiCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
+                                             std::uint32_t& flags) {
+    BYTE* bytes = nullptr;
+    UINT32 count = 0;
+    DWORD bufferFlags = 0;
+    const HRESULT hr = capture_->GetBuffer(&bytes, &count, &bufferFlags, nullptr, nullptr);
+    data = bytes;
+    frames = count;
+    flags = bufferFlags;
+    return check("IAudioCaptureClient::GetBuffer", hr);
+}
+
+CaptureResult WasapiCaptureSource::releaseBuffer(std::uint32_t frames) {
+    return static_cast<CaptureResult>(capture_->ReleaseBuffer(frames));
+}
+
+CaptureResult WasapiCaptureSource::stop() { return static_cast<CaptureResult>(client_->Stop()); }
+
+}  // namespace
+
+std::unique_ptr<CaptureSource> makeWasapiCaptureSource() {
+    return std::make_unique<WasapiCaptureSource>();
+}
+
+MixFormat mixFormatFromWaveFormat(const tWAVEFORMATEX& format) {
+    MixFormat mix;
+    mix.channels = format.nChannels;
+    mix.sampleRate = static_cast<std::int32_t>(format.nSamplesPerSec);
+    mix.containerBits = format.wBitsPerSample;
+    mix.validBits = format.wBitsPerSample;
+    mix.encoding = SampleEncoding::Other;
+    if (format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
+        mix.encoding = SampleEncoding::Float;
+    } else if (format.wFormatTag == WAVE_FORMAT_PCM) {
+        mix.encoding = SampleEncoding::Pcm;
+    } else if (format.wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+               format.cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
+        const auto& ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(format);
+        if (IsEqualGUID(ext.SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)) {
+            mix.encoding = SampleEncoding::Float;
+        } else if (IsEqualGUID(ext.SubFormat, KSDATAFORMAT_SUBTYPE_PCM)) {
+            mix.encoding = SampleEncoding::Pcm;
+        }
+        if (ext.Samples.wValidBitsPerSample != 0) mix.validBits = ext.Samples.wValidBitsPerSample;
+    }
+    return mix;
+}

@@ -1,0 +1,277 @@
+// Drives the running sonabel.exe from outside, as a user would through its window, for the
+// Windows end-to-end test (run under Wine next to the app). One action per run; exit status 0
+// when the action succeeded. Paths may be given as Unix paths; they become Z:\... paths.
+//   win32_driver wait-window SECONDS      the main window exists
+//   win32_driver layout                   window, seven controls and GL views as specified
+//   win32_driver origin                   prints the client area's screen position "X Y"
+//   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
+//   win32_driver start-cancel             clicks Start, cancels the dialog
+//   win32_driver stop | close             clicks Stop / asks the window to close
+//   win32_driver status                   prints the status line (UTF-8)
+//   win32_driver wait-status TEXT SECONDS the status line becomes TEXT
+//   win32_driver error-box TEXT SECONDS   an "Error" box saying TEXT appears; dismisses it
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int CMB13 = 0x47c;   // Save As dialog: file name combo box
+constexpr int EDT1 = 0x480;    // Save As dialog: file name edit (older layout)
+constexpr DWORD CHILD = WS_CHILD | WS_VISIBLE;
+
+int failures = 0;
+
+std::string utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
+    s.resize(static_cast<std::size_t>(n - 1));
+    return s;
+}
+
+void expect(bool ok, const std::string& what) {
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+    if (!ok) ++failures;
+}
+
+std::wstring windowsPath(std::wstring p) {
+    if (!p.empty() && p[0] == L'/') {
+        for (wchar_t& c : p) if (c == L'/') c = L'\\';
+        p = L"Z:" + p;
+    }
+    return p;
+}
+
+std::wstring textOf(HWND w) {
+    wchar_t buf[1024] = {};
+    GetWindowTextW(w, buf, 1024);
+    return buf;
+}
+
+std::wstring classOf(HWND w) {
+    wchar_t buf[256] = {};
+    GetClassNameW(w, buf, 256);
+    return buf;
+}
+
+bool sameNoCase(std::wstring a, std::wstring b) {
+    for (auto& c : a) c = static_cast<wchar_t>(std::towlower(c));
+    for (auto& c : b) c = static_cast<wchar_t>(std::towlower(c));
+    return a == b;
+}
+
+HWND mainWindow() { return FindWindowW(L"SonabelApp", L"Sonabel with FFT"); }
+
+template <typename F>
+bool waitFor(double seconds, F done) {
+    for (int i = 0; i < static_cast<int>(seconds * 20); ++i) {
+        if (done()) return true;
+        Sleep(50);
+    }
+    return done();
+}
+
+std::vector<HWND> directChildren(HWND parent) {
+    std::vector<HWND> out;
+    for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+        out.push_back(c);
+    return out;
+}
+
+RECT rectIn(HWND w, HWND parent) {
+    RECT r;
+    GetWindowRect(w, &r);
+    POINT tl{r.left, r.top}, br{r.right, r.bottom};
+    ScreenToClient(parent, &tl);
+    ScreenToClient(parent, &br);
+    return RECT{tl.x, tl.y, br.x, br.y};
+}
+
+HWND statusLine(HWND main) {
+    for (HWND c : directChildren(main))
+        if (GetDlgCtrlID(c) == 0 && sameNoCase(classOf(c), L"STATIC")) return c;
+    return nullptr;
+}
+
+struct Expected {
+    const wchar_t* cls;
+    const wchar_t* text;
+    DWORD style;
+    int x, y, w, h, id;
+};
+
+int layout(HWND main) {
+    const Expected controls[] = {
+        {L"BUTTON", L"Start Recording", CHILD, 20, 20, 140, 30, 1},
+        {L"BUTTON", L"Stop", CHILD, 180, 20, 80, 30, 2},
+        {L"BUTTON", L"Export MP3", CHILD, 270, 20, 90, 30, 10},
+        {L"STATIC", L"Ready", CHILD, 20, 60, 1160, 20, 0},
+        {L"STATIC", L"", CHILD | SS_OWNERDRAW, 20, 90, 1160, 20, 3},
+        {L"STATIC", L"", CHILD, 20, 120, 1160, 80, 1101},
+        {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
+    };
+    RECT outer;
+    GetWindowRect(main, &outer);
+    const DWORD mainStyle = static_cast<DWORD>(GetWindowLongW(main, GWL_STYLE));
+    expect((mainStyle & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW && (mainStyle & WS_VISIBLE),
+           "main window: WS_OVERLAPPEDWINDOW, visible");
+    expect(outer.right - outer.left == 1200 && outer.bottom - outer.top == 1400,
+           "main window: outer size 1200 x 1400 (got " + std::to_string(outer.right - outer.left) +
+               " x " + std::to_string(outer.bottom - outer.top) + ")");
+    const std::vector<HWND> children = directChildren(main);
+    expect(children.size() == 7, "main window: seven controls (got " +
+                                     std::to_string(children.size()) + ")");
+    for (std::size_t i = 0; i < children.size() && i < 7; ++i) {
+        const Expected& e = controls[i];
+        const HWND c = children[i];
+        const RECT r = rectIn(c, main);
+        const DWORD style = static_cast<DWORD>(GetWindowLongW(c, GWL_STYLE));
+        char what[160];
+        std::snprintf(what, sizeof what, "control %zu (id %d): class %s, text \"%s\", style 0x%08lX, "
+                      "(%ld,%ld,%ld,%ld)", i + 1, GetDlgCtrlID(c), utf8(classOf(c)).c_str(),
+                      utf8(textOf(c)).c_str(), static_cast<unsigned long>(style), r.left, r.top,
+                      r.right - r.left, r.bottom - r.top);
+        expect(sameNoCase(classOf(c), e.cls) && textOf(c) == e.text && style == e.style &&
+                   GetDlgCtrlID(c) == e.id && GetWindowLongW(c, GWL_EXSTYLE) == 0 &&
+                   r.left == e.x && r.top == e.y && r.right - r.left == e.w &&
+                   r.bottom - r.top == e.h,
+               what);
+    }
+    // Each GL container holds its view: a child filling the container, style exactly
+    // WS_CHILD | WS_VISIBLE. The views come after the window is shown (GL start-up is slow
+    // under Wine): wait for them first.
+    waitFor(30, [&] {
+        return GetWindow(GetDlgItem(main, 1101), GW_CHILD) != nullptr &&
+               GetWindow(GetDlgItem(main, 1102), GW_CHILD) != nullptr;
+    });
+    for (int id : {1101, 1102}) {
+        const HWND container = GetDlgItem(main, id);
+        const HWND view = container ? GetWindow(container, GW_CHILD) : nullptr;
+        const RECT r = view ? rectIn(view, container) : RECT{};
+        const DWORD style = view ? static_cast<DWORD>(GetWindowLongW(view, GWL_STYLE)) : 0;
+        char what[160];
+        std::snprintf(what, sizeof what, "GL view in container %d: %s, style 0x%08lX, "
+                      "(%ld,%ld,%ld,%ld)", id, view ? "present" : "missing",
+                      static_cast<unsigned long>(style), r.left, r.top, r.right - r.left,
+                      r.bottom - r.top);
+        expect(view != nullptr && style == CHILD && r.left == 0 && r.top == 0 &&
+                   r.right == 1160 && r.bottom == 80, what);
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+// The Save As dialog of the app's process, once it is shown.
+HWND findSaveDialog(HWND main) {
+    DWORD appPid = 0;
+    GetWindowThreadProcessId(main, &appPid);
+    HWND found = nullptr;
+    waitFor(10, [&] {
+        for (HWND d = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); d != nullptr;
+             d = FindWindowExW(nullptr, d, L"#32770", nullptr)) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(d, &pid);
+            if (pid == appPid && IsWindowVisible(d)) {
+                found = d;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
+int chooseThrough(HWND main, int commandId, const std::wstring* path) {
+    PostMessageW(main, WM_COMMAND, static_cast<WPARAM>(commandId), 0);   // the dialog is modal
+    const HWND dialog = findSaveDialog(main);
+    if (dialog == nullptr) {
+        std::printf("FAIL no Save As dialog appeared\n");
+        return 1;
+    }
+    if (path == nullptr) {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+    } else {
+        HWND name = GetDlgItem(dialog, CMB13);
+        if (name == nullptr) name = GetDlgItem(dialog, EDT1);
+        if (name == nullptr) {
+            std::printf("FAIL the Save As dialog has no file name box\n");
+            return 1;
+        }
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path->c_str()));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    }
+    if (!waitFor(10, [&] { return !IsWindow(dialog); })) {
+        std::printf("FAIL the Save As dialog stayed open\n");
+        return 1;
+    }
+    return 0;
+}
+
+int errorBox(const std::wstring& text, double seconds) {
+    HWND box = nullptr;
+    waitFor(seconds, [&] { return (box = FindWindowW(L"#32770", L"Error")) != nullptr; });
+    if (box == nullptr) {
+        std::printf("FAIL no Error box appeared\n");
+        return 1;
+    }
+    bool saysIt = false;
+    for (HWND c : directChildren(box)) saysIt = saysIt || textOf(c) == text;
+    std::printf("%s the Error box says \"%s\"\n", saysIt ? "ok  " : "FAIL", utf8(text).c_str());
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return saysIt && waitFor(10, [&] { return !IsWindow(box); }) ? 0 : 1;
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const std::wstring action = argc > 1 ? argv[1] : L"";
+    const std::wstring arg = argc > 2 ? argv[2] : L"";
+    const double seconds = argc > 3 ? _wtof(argv[3]) : 10.0;
+
+    if (action == L"wait-window")
+        return waitFor(_wtof(arg.c_str()), [] { return mainWindow() != nullptr; }) ? 0 : 1;
+    if (action == L"error-box") return errorBox(arg, seconds);
+
+    const HWND main = mainWindow();
+    if (main == nullptr) {
+        std::printf("FAIL no window of class SonabelApp titled \"Sonabel with FFT\"\n");
+        return 1;
+    }
+    if (action == L"layout") return layout(main);
+    if (action == L"origin") {
+        POINT p{0, 0};
+        ClientToScreen(main, &p);
+        std::printf("%ld %ld\n", p.x, p.y);
+        return 0;
+    }
+    if (action == L"start" || action == L"export") {
+        const std::wstring path = windowsPath(arg);
+        return chooseThrough(main, action == L"start" ? 1 : 10, &path);
+    }
+    if (action == L"start-cancel") return chooseThrough(main, 1, nullptr);
+    if (action == L"stop") return PostMessageW(main, WM_COMMAND, 2, 0) ? 0 : 1;
+    if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (action == L"status") {
+        std::printf("%s\n", utf8(textOf(statusLine(main))).c_str());
+        return 0;
+    }
+    if (action == L"wait-status") {
+        const bool ok = waitFor(seconds, [&] { return textOf(statusLine(main)) == arg; });
+        std::printf("%s\n", utf8(textOf(statusLine(main))).c_str());
+        return ok ? 0 : 1;
+    }
+    std::printf("usage: see the comment at the top of win32_driver.cpp\n");
+    return 2;
+}

@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# End-to-end test of the Windows application: the real sonabel.exe under Wine, on a private Xvfb
+# and a private PulseAudio daemon (which Wine's WASAPI sees as the default capture endpoint),
+# driven from outside by win32_driver.exe through its window. Screenshots are kept in ARTIFACTS.
+# Usage: windows_e2e.sh APP.exe DRIVER.exe E2E_CHECK ARTIFACTS   (SONABEL_WINEPREFIX set)
+set -uo pipefail
+app=$1 driver=$2 checker=$3 artifacts=$4
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/services.sh"
+source "$here/wine_env.sh"
+
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+work=$(mktemp -d /tmp/sonabel-win-e2e.XXXXXX)
+out="$work/recordings"
+mkdir -p "$out"
+app_pid=""
+passed=0
+failed=0
+
+cleanup() {
+  [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
+  stop_wine
+  stop_services
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ok()   { echo "ok   - $1"; passed=$((passed + 1)); }
+bad()  { echo "FAIL - $1"; failed=$((failed + 1)); }
+expect() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+near() { awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t - d && v <= t + d) }'; }
+until_true() {
+  local tries=$(($1 * 10)); shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+field() { sed -n "s/^$1=//p" <<<"$2"; }
+now() { date +%s.%N; }
+# The Windows form of a Linux path, as the app shows it: Z:\dir\name.
+winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+drive() { wine "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+drive_quiet() { drive "$@" >/dev/null; }
+
+start_app() {
+  wine "$app" </dev/null >"$artifacts/app-$1.log" 2>&1 &
+  app_pid=$!
+  drive_quiet wait-window 60 || { bad "$1: main window appears"; return 1; }
+}
+
+# Waits for the app's process to end; checks its exit status is 0.
+expect_exit_0() {
+  local code=""
+  for _ in $(seq 600); do
+    kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; code=$?; break; }
+    sleep 0.1
+  done
+  expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
+  app_pid=""
+}
+
+screenshot() {
+  import -window root "$artifacts/$1.png"
+  convert "$artifacts/$1.png" "$work/$1.ppm"
+  read -r ox oy < <(drive origin)
+  "$checker" shot "$work/$1.ppm" "$ox" "$oy"
+}
+
+check_wav() {   # check_wav NAME FILE -> measurements in $wavinfo
+  wavinfo=$("$checker" wav "$2")
+  expect "$1: 44-byte header, PCM, 16 bits, 48 kHz, mono" \
+    [ "$(field valid "$wavinfo")/$(field audio_format "$wavinfo")/$(field bits "$wavinfo")/$(field rate "$wavinfo")/$(field channels "$wavinfo")" = "1/1/16/48000/1" ]
+  expect "$1: data size = file size - 44" \
+    [ "$(field data_size "$wavinfo")" = "$(($(field file_size "$wavinfo") - 44))" ]
+}
+
+ensure_wineprefix || exit 1
+stop_wine
+
+# --- Run 1: layout, cancel, record, stop, export, close while recording.
+start_pulse && start_tone || exit 1
+start_xvfb || exit 1
+start_app main || exit 1
+layout=$(drive layout); layout_ok=$?
+echo "$layout" | sed 's/^/     /'
+expect "layout: window, seven controls and both GL views as specified" [ "$layout_ok" = 0 ]
+
+expect "cancel: the Save As dialog opens and cancels" drive_quiet start-cancel
+sleep 0.5
+expect "cancel: status stays Ready, no file" [ "$(drive status)" = "Ready" ] && [ -z "$(ls -A "$out")" ]
+
+take="$out/Müller take.wav"
+expect "record: Save As takes a non-ASCII path" drive_quiet start "$take"
+until_true 10 test -e "$take"; t0=$(now)
+sleep 2.2
+shot=$(screenshot recording)
+drive_quiet stop; t1=$(now)
+expect "record: status line shows Saved to: and the path" \
+  drive_quiet wait-status "Saved to: $(winpath "$take")" 10
+check_wav record "$take"
+recorded=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+echo "     recorded for about ${recorded} s; WAV holds $(field duration "$wavinfo") s," \
+     "$(field frequency "$wavinfo") Hz, RMS $(field rms "$wavinfo")"
+expect "record: WAV length matches the recording time (+-0.7 s)" near "$(field duration "$wavinfo")" "$recorded" 0.7
+expect "record: WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
+
+meter=$("$checker" meter "$(field rms "$wavinfo")")
+echo "     screenshot: meter bar $(field meter_bar "$shot") px (expected" \
+     "$(field meter_expected "$meter")), waveform green px $(field waveform_green "$shot")" \
+     "(GL child views do not show under Wine)"
+expect "screen: level meter bar width follows the RMS (+-3 px)" near "$(field meter_bar "$shot")" "$(field meter_expected "$meter")" 3
+expect "screen: meter background is the window colour after the bar" [ "$(field meter_white_after "$shot")" = "$(field meter_rest "$shot")" ]
+
+mp3="$out/export take.mp3"
+expect "export: Save As takes the MP3 path" drive_quiet export "$mp3"
+# The export writes a temporary file and renames it when complete.
+expect "export: the MP3 file appears" until_true 30 test -s "$mp3"
+mpg123 -q -w "$work/decoded.wav" "$mp3" 2>/dev/null
+decoded=$("$checker" wav "$work/decoded.wav")
+echo "     MP3 decodes to $(field duration "$decoded") s at $(field frequency "$decoded") Hz"
+expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")" 1000 10
+expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
+
+closing="$out/closing.wav"
+expect "close: Save As takes the path" drive_quiet start "$closing"
+until_true 10 test -e "$closing"
+sleep 1
+drive_quiet close
+expect "close while recording: status shows Saved to: and the path" \
+  drive_quiet wait-status "Saved to: $(winpath "$closing")" 10
+expect "close while recording: the window stays open" drive_quiet wait-window 0
+import -window root "$artifacts/after-first-close.png"
+check_wav "close while recording" "$closing"
+drive_quiet close
+expect_exit_0 "close while recording, then close"
+stop_wine
+stop_pulse
+
+# --- Run 2: no sound server at all: no capture endpoint.
+start_app no-server || exit 1
+never="$out/never.wav"
+expect "no device: Save As takes the path" drive_quiet start "$never"
+expect "no device: status shows the failure" \
+  drive_quiet wait-status "Recording failed: no audio capture device could be opened." 15
+expect "no device: no file is created" [ ! -e "$never" ]
+import -window root "$artifacts/no-device.png"
+drive_quiet close
+expect_exit_0 "no device"
+stop_wine
+
+# --- Run 3: no GLX on the display, so no GL view can be created: the error box, then a
+# --- recording works all the same; close during a long export waits for the MP3.
+stop_xvfb
+start_xvfb -extension GLX || exit 1
+start_pulse && start_tone || exit 1
+wine "$app" </dev/null >"$artifacts/app-no-gl.log" 2>&1 &
+app_pid=$!
+expect "no GL: the error box says the spectrum view failed" \
+  drive_quiet error-box "Failed to create Spectrum GL window" 60
+drive_quiet wait-window 30
+nogl="$out/no gl.wav"
+expect "no GL: Save As takes the path" drive_quiet start "$nogl"
+until_true 10 test -e "$nogl"
+sleep 1
+drive_quiet stop
+expect "no GL: status shows Saved to: and the path" \
+  drive_quiet wait-status "Saved to: $(winpath "$nogl")" 10
+check_wav "no GL" "$nogl"
+expect "no GL: the WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
+
+# A 5-minute source (put in place of the last take) gives the export some work.
+sox -q -n -r 48000 -c 1 -b 16 "$nogl" synth 300 sine 1000 vol 0.5
+long_mp3="$out/long export.mp3"
+expect "export then close: Save As takes the path" drive_quiet export "$long_mp3"
+drive_quiet close
+expect "export then close: the window goes at once" until_true 10 bash -c "! wine '$driver' wait-window 0 </dev/null >/dev/null 2>&1"
+kill -0 "$app_pid" 2>/dev/null && echo "     the process outlived its window while the export ran"
+expect_exit_0 "export then close"
+mpg123 -q -w "$work/long.wav" "$long_mp3" 2>/dev/null
+long=$("$checker" wav "$work/long.wav")
+echo "     exported MP3 decodes to $(field duration "$long") s"
+expect "export then close: the MP3 is complete (300 s)" near "$(field duration "$long")" 300 0.1
+
+echo "windows_e2e: $passed passed, $failed failed"
+[ "$failed" = 0 ]

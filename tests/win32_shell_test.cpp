@@ -1,0 +1,292 @@
+// The Win32 shell against real Win32 (under Wine in CI, on an X display): the window procedure's
+// message handling, the GDI level meter, the GL views hosted as child windows, start-up and
+// shutdown of the display.
+#include <gtest/gtest.h>
+
+#include "app/win32_shell.h"
+
+#include <GLFW/glfw3.h>
+
+#include <thread>
+
+#include "app/app_state.h"
+#include "display/gl_views.h"
+#include "tests/test_support.h"
+
+namespace {
+
+HINSTANCE instance() { return GetModuleHandleW(nullptr); }
+
+void pumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (msg.message == WM_QUIT) return;   // left for takeQuit
+        PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// True when a quit message with exit code 0 is pending (and removes it).
+bool takeQuit() {
+    MSG msg;
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 0;
+}
+
+std::wstring textOf(HWND w) {
+    wchar_t buf[512] = {};
+    GetWindowTextW(w, buf, 512);
+    return buf;
+}
+
+// A main window made with the calls WinMain makes, destroyed at the end of each test.
+class Win32ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetSharedState();
+        static const ATOM registered = registerMainWindowClass(instance());
+        ASSERT_NE(registered, 0);
+        window = createMainWindow(instance());
+        ASSERT_NE(window, nullptr);
+        ShowWindow(window, SW_SHOWNOACTIVATE);   // hidden windows collect no update region
+        pumpMessages();
+    }
+    void TearDown() override {
+        recordingThreadActive.store(false);
+        if (IsWindow(window)) DestroyWindow(window);
+        pumpMessages();
+        takeQuit();
+        glfwWaveformWin = nullptr;
+        glfwSpectrumWin = nullptr;
+    }
+    HWND window = nullptr;
+};
+
+// A 32-bit top-down DIB to paint into, pre-filled with a colour the paint never uses.
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        dc_ = CreateCompatibleDC(nullptr);
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        old_ = SelectObject(dc_, bitmap_);
+        HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+        RECT all{0, 0, width, height};
+        FillRect(dc_, &all, blue);
+        DeleteObject(blue);
+    }
+    ~Canvas() {
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    HDC dc() const { return dc_; }
+    COLORREF at(int x, int y) const {
+        GdiFlush();
+        const std::uint32_t bgrx = static_cast<const std::uint32_t*>(bits_)[y * width_ + x];
+        return RGB((bgrx >> 16) & 0xFF, (bgrx >> 8) & 0xFF, bgrx & 0xFF);
+    }
+    // Pixels of row y from x0 (inclusive) to x1 (exclusive) with colour c.
+    int count(int y, int x0, int x1, COLORREF c) const {
+        int n = 0;
+        for (int x = x0; x < x1; ++x) n += at(x, y) == c;
+        return n;
+    }
+
+private:
+    int width_;
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ old_;
+    void* bits_ = nullptr;
+};
+
+constexpr COLORREF BLUE = RGB(0, 0, 255);
+constexpr COLORREF GREEN = RGB(0, 200, 0);
+
+DRAWITEMSTRUCT drawItem(HDC dc, RECT rc) {
+    DRAWITEMSTRUCT item = {};
+    item.CtlType = ODT_STATIC;
+    item.hDC = dc;
+    item.rcItem = rc;
+    return item;
+}
+
+TEST_F(Win32ShellTest, CreationStoresTheWindowAndEachControlUnderItsId) {
+    EXPECT_EQ(hwndMain, window);
+    const struct {
+        HWND handle;
+        int id;
+    } controls[] = {{hwndStart, IDC_START_RECORDING}, {hwndStop, IDC_STOP},
+                    {hwndExportMP3, IDC_EXPORT_MP3}, {hwndStatus, 0},
+                    {hwndVolumeMeter, IDC_VOLUME_METER}, {hwndWaveformGLContainer, IDC_WAVEFORM_GL},
+                    {hwndSpectrumGLContainer, IDC_SPECTRUM_GL}};
+    for (const auto& c : controls) {
+        EXPECT_EQ(GetParent(c.handle), window) << c.id;
+        EXPECT_EQ(GetDlgCtrlID(c.handle), c.id);
+    }
+    EXPECT_EQ(textOf(hwndStatus), L"Ready");
+    RECT client;
+    GetClientRect(hwndVolumeMeter, &client);
+    EXPECT_EQ(client.right, GL_VIEW_FULL_WIDTH);
+    EXPECT_EQ(client.bottom, 20);
+}
+
+TEST_F(Win32ShellTest, PrivateMessagesRepaintTheMeterAndSetTheStatusLine) {
+    ValidateRect(hwndVolumeMeter, nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_APP_LEVEL_UPDATE, 0, 0), 0);
+    RECT dirty;
+    ASSERT_TRUE(GetUpdateRect(hwndVolumeMeter, &dirty, FALSE));
+    EXPECT_EQ(dirty.left, 0);
+    EXPECT_EQ(dirty.right, GL_VIEW_FULL_WIDTH);
+    EXPECT_EQ(dirty.bottom, 20);
+
+    // The done message as the capture thread sends it: posted from another thread.
+    Win32Messaging messaging;
+    savePath = L"C:\\takes\\Müller.wav";
+    isRecording.store(true);   // the loop ended by itself: the message re-opens the Start guard
+    std::thread([&] {
+        messaging.postMessage(window, WM_APP_RECORDING_DONE,
+                              static_cast<std::uintptr_t>(RecordingOutcome::Saved), 0);
+    }).join();
+    pumpMessages();
+    EXPECT_EQ(textOf(hwndStatus), L"Saved to: C:\\takes\\Müller.wav");
+    EXPECT_FALSE(isRecording.load());
+
+    messaging.postMessage(window, WM_APP_RECORDING_DONE,
+                          static_cast<std::uintptr_t>(RecordingOutcome::NoDevice), 0);
+    pumpMessages();
+    EXPECT_EQ(textOf(hwndStatus), L"Recording failed: no audio capture device could be opened.");
+}
+
+TEST_F(Win32ShellTest, CommandsActOnTheLowWordAndIgnoreOtherIds) {
+    isRecording.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(99, BN_CLICKED), 0), 0);
+    EXPECT_TRUE(isRecording.load());
+    // Any notification code from the Stop button acts as a click.
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_DOUBLECLICKED), 0), 0);
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(Win32ShellTest, CloseWaitsForTheCaptureThreadThenDestroysAndQuits) {
+    recordingThreadActive.store(true);
+    isRecording.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_TRUE(glRunning.load());
+    EXPECT_FALSE(takeQuit());
+
+    recordingThreadActive.store(false);
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(glRunning.load());
+    EXPECT_TRUE(takeQuit());
+}
+
+TEST_F(Win32ShellTest, DrawItemPaintsTheMeterOnlyForItsId) {
+    Canvas canvas(GL_VIEW_FULL_WIDTH, 20);
+    currentLevel.store(1.0f);
+    DRAWITEMSTRUCT item = drawItem(canvas.dc(), RECT{0, 0, GL_VIEW_FULL_WIDTH, 20});
+    EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 5, reinterpret_cast<LPARAM>(&item)), 0);
+    EXPECT_EQ(canvas.count(10, 0, GL_VIEW_FULL_WIDTH, BLUE), GL_VIEW_FULL_WIDTH);
+    EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, IDC_VOLUME_METER, reinterpret_cast<LPARAM>(&item)),
+              1);
+    EXPECT_EQ(canvas.count(10, 0, GL_VIEW_FULL_WIDTH, GREEN), GL_VIEW_FULL_WIDTH);
+}
+
+TEST(Win32LevelMeter, FillsTheWindowColourThenTheBarUpToTheLevelsEdge) {
+    const COLORREF window = GetSysColor(COLOR_WINDOW);
+    const struct {
+        float level;
+        int barWidth;   // for a 1160-pixel meter
+    } cases[] = {{0.0f, 0}, {0.001f, 0}, {0.01f, 386}, {0.1f, 773}, {0.5f, 1043}, {1.0f, 1160}};
+    for (int left : {0, 20}) {
+        for (const auto& c : cases) {
+            Canvas canvas(GL_VIEW_FULL_WIDTH + 40, 24);
+            currentLevel.store(c.level);
+            const RECT rc{left, 2, left + GL_VIEW_FULL_WIDTH, 22};
+            EXPECT_EQ(paintLevelMeter(drawItem(canvas.dc(), rc)), TRUE);
+            for (int y : {2, 12, 21}) {
+                EXPECT_EQ(canvas.count(y, left, left + c.barWidth, GREEN), c.barWidth)
+                    << "level " << c.level << " left " << left << " row " << y;
+                EXPECT_EQ(canvas.count(y, left + c.barWidth, rc.right, window),
+                          GL_VIEW_FULL_WIDTH - c.barWidth)
+                    << "level " << c.level << " left " << left << " row " << y;
+            }
+            // Nothing outside the item rectangle is touched.
+            EXPECT_EQ(canvas.count(1, 0, GL_VIEW_FULL_WIDTH + 40, BLUE), GL_VIEW_FULL_WIDTH + 40);
+            EXPECT_EQ(canvas.count(22, 0, GL_VIEW_FULL_WIDTH + 40, BLUE), GL_VIEW_FULL_WIDTH + 40);
+            EXPECT_EQ(canvas.at(rc.right, 12), BLUE);
+        }
+    }
+    currentLevel.store(0.0f);
+}
+
+TEST_F(Win32ShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherThread) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    GLFWwindow* waveform = createGLFWChild(hwndWaveformGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
+    ASSERT_NE(waveform, nullptr);
+    EXPECT_EQ(glfwGetCurrentContext(), waveform);
+    GLFWwindow* spectrum = createGLFWChild(hwndSpectrumGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
+    ASSERT_NE(spectrum, nullptr);
+    EXPECT_EQ(glfwGetCurrentContext(), spectrum);
+    glfwWaveformWin = waveform;
+    glfwSpectrumWin = spectrum;
+
+    const struct {
+        GLFWwindow* view;
+        HWND container;
+    } views[] = {{waveform, hwndWaveformGLContainer}, {spectrum, hwndSpectrumGLContainer}};
+    for (const auto& v : views) {
+        // The native handle comes from the same window procedure GLFW installed.
+        HWND native = FindWindowExW(v.container, nullptr, nullptr, nullptr);
+        ASSERT_NE(native, nullptr);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(native, GWL_STYLE)), WS_CHILD | WS_VISIBLE);
+        RECT r;
+        GetWindowRect(native, &r);
+        POINT topLeft{r.left, r.top};
+        ScreenToClient(v.container, &topLeft);
+        EXPECT_EQ(topLeft.x, 0);
+        EXPECT_EQ(topLeft.y, 0);
+        EXPECT_EQ(r.right - r.left, GL_VIEW_FULL_WIDTH);
+        EXPECT_EQ(r.bottom - r.top, GL_VIEW_HEIGHT);
+    }
+
+    GLFWwindow* currentThere = nullptr;
+    std::thread([&] {
+        glfwMakeContextCurrent(waveform);
+        currentThere = glfwGetCurrentContext();
+        glfwMakeContextCurrent(nullptr);
+    }).join();
+    EXPECT_EQ(currentThere, waveform);
+
+    // Destruction runs through WM_DESTROY: views, then GLFW, then the quit message.
+    DestroyWindow(window);
+    EXPECT_TRUE(takeQuit());
+    EXPECT_EQ(glfwGetCurrentContext(), nullptr);   // GLFW was terminated
+}
+
+TEST_F(Win32ShellTest, StartDisplayRunsTheRenderThreadUntilTheWindowIsDestroyed) {
+    RecordingMessaging messaging;
+    startDisplay(mainWindowShell());
+    ASSERT_NE(glfwWaveformWin, nullptr);
+    ASSERT_NE(glfwSpectrumWin, nullptr);
+    EXPECT_TRUE(messaging.errorBoxes().empty());
+    EXPECT_EQ(glfwGetCurrentContext(), glfwSpectrumWin);   // the GUI thread keeps this one
+    EXPECT_TRUE(glRenderThread.joinable());
+
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(glRenderThread.joinable());
+    EXPECT_TRUE(takeQuit());
+}
+
+}  // namespace

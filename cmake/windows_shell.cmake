@@ -25,10 +25,8 @@ target_link_libraries(sonabel_display PUBLIC sonabel_core sonabel::gl)
 
 # WASAPI capture source (its own library so the backend's tests can link it).
 add_library(sonabel_wasapi STATIC capture/wasapi_source.cpp)
-target_link_libraries(sonabel_wasapi PUBLIC sonabel_core ole32 uuid)
-if(MINGW)
-  target_link_libraries(sonabel_wasapi PUBLIC ksguid)   # KSDATAFORMAT_SUBTYPE_* as data
-endif()
+# ksguid: the KSDATAFORMAT_SUBTYPE_* GUIDs as data.
+target_link_libraries(sonabel_wasapi PUBLIC sonabel_core ole32 uuid ksguid)
 
 # The Win32 shell without its entry point, so the shell's tests can drive the real window.
 add_library(sonabel_win32_shell STATIC

@@ -12,7 +12,7 @@ for g in "${groups[@]}"; do
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
                  xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils
                  libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core) ;;
-    windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev) ;;
+    windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     *) echo "unknown package group: $g" >&2; exit 2 ;;
   esac
 done

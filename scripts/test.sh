@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test (unit tests, then the
-# end-to-end tests of the real application). Exit status 0 only when all passed.
+# end-to-end tests of the real application): the Linux build, then the Windows cross-build under
+# Wine. Exit status 0 only when all passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/build/linux"
 
-scripts/install_deps.sh linux test
+scripts/install_deps.sh linux test windows
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONABEL_BUILD_TESTS=ON \
       -DSONABEL_BUILD_BENCH=ON
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+
+# Windows: cross-build sonabel.exe and its tests, run them under Wine.
+scripts/build_windows.sh
+ctest --test-dir "$root/build/windows" --output-on-failure -j"$(nproc)"

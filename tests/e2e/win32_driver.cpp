@@ -2,7 +2,7 @@
 // Windows end-to-end test (run under Wine next to the app). One action per run; exit status 0
 // when the action succeeded. Paths may be given as Unix paths; they become Z:\... paths.
 //   win32_driver wait-window SECONDS      the main window exists
-//   win32_driver layout                   window, seven controls and GL views as specified
+//   win32_driver layout                   window, seven controls and GL views as laid out
 //   win32_driver origin                   prints the client area's screen position "X Y"
 //   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
 //   win32_driver start-cancel             clicks Start, cancels the dialog

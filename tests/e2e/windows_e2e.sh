@@ -83,7 +83,7 @@ start_xvfb || exit 1
 start_app main || exit 1
 layout=$(drive layout); layout_ok=$?
 echo "$layout" | sed 's/^/     /'
-expect "layout: window, seven controls and both GL views as specified" [ "$layout_ok" = 0 ]
+expect "layout: window, seven controls and both GL views as laid out" [ "$layout_ok" = 0 ]
 
 expect "cancel: the Save As dialog opens and cancels" drive_quiet start-cancel
 sleep 0.5

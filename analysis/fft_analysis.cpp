@@ -54,10 +54,8 @@ std::vector<std::complex<float>> runFFT(const std::vector<std::complex<float>>& 
     s.in = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * n));
     s.out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * n));
     if (!s.in || !s.out) return {};
-    for (std::size_t i = 0; i < n; ++i) {
-        s.in[i][0] = input[i].real();
-        s.in[i][1] = input[i].imag();
-    }
+    // Same layout on both sides (real, imaginary), so one block copy moves every element.
+    std::memcpy(s.in, input.data(), sizeof(fftwf_complex) * n);
     // FFTW_ESTIMATE never touches the arrays while planning, so filling them first is safe.
     s.plan = fftwf_plan_dft_1d(static_cast<int>(n), s.in, s.out, FFTW_FORWARD, FFTW_ESTIMATE);
     if (!s.plan) return {};
@@ -72,14 +70,18 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
     emitDebugLine("[FFT] processFFT called\n");
     initBlackman();
 
-    std::vector<std::complex<float>> input(FFT_SIZE);
+    // The transform input and the magnitudes keep their storage on this (the capture) thread,
+    // so a call churns no more heap than runFFT's own arrays.
+    thread_local std::vector<std::complex<float>> input;
+    thread_local std::vector<float> magnitude;
+    input.assign(FFT_SIZE, std::complex<float>(0.0f, 0.0f));
     for (std::size_t i = 0; i < FFT_SIZE && i < count; ++i)
         input[i] = {samples[i] * blackmanWin[i], 0.0f};
 
     const std::vector<std::complex<float>> spectrum = runFFT(input);
     if (spectrum.size() != FFT_SIZE) return;  // FFTW could not allocate or plan: skip this block
 
-    std::vector<float> magnitude(BINS);
+    magnitude.resize(BINS);
     float maxMag = PEAK_FLOOR;
     std::size_t maxBin = 0;
     for (std::size_t k = 0; k < BINS; ++k) {
@@ -98,8 +100,10 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
     const float freq = (static_cast<float>(maxBin) * static_cast<float>(sampleRate)) / 8192.0f;
 
     {
+        // Swapped, not copied: the lock is held for an exchange of pointers, and the old
+        // spectrum's storage becomes the next call's magnitude vector.
         std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer = magnitude;
+        spectrumBuffer.swap(magnitude);
     }
 
     char line[128];

@@ -7,6 +7,7 @@ set -uo pipefail
 app=$1 checker=$2 send_close=$3 artifacts=$4
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/services.sh"
+source "$here/e2e_lib.sh"
 
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
@@ -15,8 +16,6 @@ out="$work/recordings"
 mkdir -p "$out"
 status="$work/status.log"
 app_pid=""
-passed=0
-failed=0
 
 cleanup() {
   [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
@@ -25,21 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-ok()   { echo "ok   - $1"; passed=$((passed + 1)); }
-bad()  { echo "FAIL - $1"; failed=$((failed + 1)); }
-expect() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
-# near VALUE TARGET TOLERANCE (decimals allowed)
-near() { awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t - d && v <= t + d) }'; }
-# until_true SECONDS COMMAND...: polls every 0.1 s
-until_true() {
-  local tries=$(($1 * 10)); shift
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-field() { sed -n "s/^$1=//p" <<<"$2"; }
 last_status() { [ -s "$status" ] && tail -n 1 "$status"; }
 status_is() { [ "$(last_status)" = "$1" ]; }
-now() { date +%s.%N; }
 find_window() { timeout "${2:-10}" xdotool search --sync --name "$1" 2>/dev/null | head -n 1; }
 window_gone() { ! xdotool search --name "$1" >/dev/null 2>&1; }
 

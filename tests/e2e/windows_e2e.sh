@@ -7,6 +7,7 @@ set -uo pipefail
 app=$1 driver=$2 checker=$3 artifacts=$4
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/services.sh"
+source "$here/e2e_lib.sh"
 source "$here/wine_env.sh"
 
 rm -rf "$artifacts"
@@ -15,8 +16,6 @@ work=$(mktemp -d /tmp/sonabel-win-e2e.XXXXXX)
 out="$work/recordings"
 mkdir -p "$out"
 app_pid=""
-passed=0
-failed=0
 
 cleanup() {
   [ -z "$app_pid" ] || kill "$app_pid" 2>/dev/null || true
@@ -26,17 +25,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-ok()   { echo "ok   - $1"; passed=$((passed + 1)); }
-bad()  { echo "FAIL - $1"; failed=$((failed + 1)); }
-expect() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
-near() { awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t - d && v <= t + d) }'; }
-until_true() {
-  local tries=$(($1 * 10)); shift
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-field() { sed -n "s/^$1=//p" <<<"$2"; }
-now() { date +%s.%N; }
 # The Windows form of a Linux path, as the app shows it: Z:\dir\name.
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 drive() { wine "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }

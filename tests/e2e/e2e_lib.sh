@@ -1,0 +1,18 @@
+# Shared helpers of the end-to-end scripts: pass/fail counting and polling. Sourced.
+passed=0
+failed=0
+
+ok()   { echo "ok   - $1"; passed=$((passed + 1)); }
+bad()  { echo "FAIL - $1"; failed=$((failed + 1)); }
+expect() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+# near VALUE TARGET TOLERANCE (decimals allowed)
+near() { awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t - d && v <= t + d) }'; }
+# until_true SECONDS COMMAND...: polls every 0.1 s
+until_true() {
+  local tries=$(($1 * 10)); shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+# field NAME "name=value lines": the value of NAME
+field() { sed -n "s/^$1=//p" <<<"$2"; }
+now() { date +%s.%N; }

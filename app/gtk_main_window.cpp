@@ -1,7 +1,5 @@
 // The GTK main window: layout, texts and control ids as on Win32, signals translated into the
 // portable command logic (app/commands.h). GTK thread only.
-#include <GLFW/glfw3.h>
-
 #include <fstream>
 #include <string>
 
@@ -9,8 +7,6 @@
 #include "app/gtk_shell.h"
 #include "app/save_dialog.h"
 #include "app/ws2s.h"
-#include "display/gl_views.h"
-#include "display/render_thread.h"
 
 namespace {
 
@@ -144,19 +140,3 @@ void GtkMainWindowShell::destroyMainWindow() {
 }
 
 void GtkMainWindowShell::postQuit() { gtk_main_quit(); }
-
-void GtkMainWindowShell::initGLFW() { glfwInit(); }
-
-GLFWwindow* GtkMainWindowShell::createGLView(HWND container, int width, int height) {
-    return createGLFWChild(container, width, height);
-}
-
-void GtkMainWindowShell::releaseCurrentGLContext() { glfwMakeContextCurrent(nullptr); }
-
-void GtkMainWindowShell::startRenderThread() { startGLRenderThread(); }
-
-void GtkMainWindowShell::destroyGLViewsAndTerminate() {
-    if (glfwWaveformWin != nullptr) glfwDestroyWindow(glfwWaveformWin);
-    if (glfwSpectrumWin != nullptr) glfwDestroyWindow(glfwSpectrumWin);
-    glfwTerminate();
-}

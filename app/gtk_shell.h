@@ -11,11 +11,12 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "display/gl_views.h"
 #include "app/messaging.h"
 
 // The main window as the command logic sees it. Owns the GtkWindow (one reference, dropped when
 // GTK destroys the window) and the GLFW views (through the shared handles).
-class GtkMainWindowShell final : public MainWindowShell {
+class GtkMainWindowShell final : public GlfwViewHost {
 public:
     // `statusLogPath`: when not empty, every status text is also appended to that file, one line
     // each (a hook for the end-to-end tests, which cannot read a label's text).
@@ -35,11 +36,6 @@ public:
     void invalidateLevelMeter() override;
     void destroyMainWindow() override;
     void postQuit() override;
-    void initGLFW() override;
-    GLFWwindow* createGLView(HWND container, int width, int height) override;
-    void releaseCurrentGLContext() override;
-    void startRenderThread() override;
-    void destroyGLViewsAndTerminate() override;
 
 private:
     static gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);

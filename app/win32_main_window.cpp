@@ -1,12 +1,8 @@
 // The Win32 main window: class, window, the seven controls, and the window procedure, which
 // only translates messages into the portable command logic (app/commands.h). GUI thread only.
-#include <GLFW/glfw3.h>
-
 #include "app/app_state.h"
 #include "app/save_dialog.h"
 #include "app/win32_shell.h"
-#include "display/gl_views.h"
-#include "display/render_thread.h"
 
 namespace {
 
@@ -100,19 +96,3 @@ void Win32MainWindowShell::invalidateLevelMeter() {
 void Win32MainWindowShell::destroyMainWindow() { DestroyWindow(hwndMain); }
 
 void Win32MainWindowShell::postQuit() { PostQuitMessage(0); }
-
-void Win32MainWindowShell::initGLFW() { glfwInit(); }
-
-GLFWwindow* Win32MainWindowShell::createGLView(HWND container, int width, int height) {
-    return createGLFWChild(container, width, height);
-}
-
-void Win32MainWindowShell::releaseCurrentGLContext() { glfwMakeContextCurrent(nullptr); }
-
-void Win32MainWindowShell::startRenderThread() { startGLRenderThread(); }
-
-void Win32MainWindowShell::destroyGLViewsAndTerminate() {
-    if (glfwWaveformWin != nullptr) glfwDestroyWindow(glfwWaveformWin);
-    if (glfwSpectrumWin != nullptr) glfwDestroyWindow(glfwSpectrumWin);
-    glfwTerminate();
-}

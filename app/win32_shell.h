@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "display/gl_views.h"
 #include "app/messaging.h"
 
 constexpr wchar_t MAIN_WINDOW_CLASS[] = L"SonabelApp";
@@ -16,18 +17,13 @@ constexpr wchar_t MAIN_WINDOW_TITLE[] = L"Sonabel with FFT";
 
 // The main window as the command logic sees it: every call goes straight to Win32 on the
 // window handles kept in the shared state (app/app_state.h).
-class Win32MainWindowShell final : public MainWindowShell {
+class Win32MainWindowShell final : public GlfwViewHost {
 public:
     std::wstring browseSavePath() override;
     void setStatusText(const std::wstring& text) override;
     void invalidateLevelMeter() override;
     void destroyMainWindow() override;
     void postQuit() override;
-    void initGLFW() override;
-    GLFWwindow* createGLView(HWND container, int width, int height) override;
-    void releaseCurrentGLContext() override;
-    void startRenderThread() override;
-    void destroyGLViewsAndTerminate() override;
 };
 
 // The one shell object WndProc translates into; WinMain hands it to startDisplay.

@@ -18,6 +18,7 @@ add_library(sonabel_gtk_shell STATIC
   app/gtk_level_meter.cpp
   app/gtk_messaging.cpp
   app/gtk_save_dialog.cpp
+  display/gl_views.cpp
   display/gl_views_x11.cpp
 )
 target_link_libraries(sonabel_gtk_shell PUBLIC sonabel_display PkgConfig::SONABEL_GTK)

@@ -34,6 +34,7 @@ add_library(sonabel_win32_shell STATIC
   app/win32_level_meter.cpp
   app/win32_messaging.cpp
   app/win32_save_dialog.cpp
+  display/gl_views.cpp
   display/gl_views_win32.cpp
 )
 target_link_libraries(sonabel_win32_shell PUBLIC sonabel_display user32 gdi32 comdlg32)

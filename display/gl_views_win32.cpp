@@ -7,27 +7,15 @@
 #endif
 #include <windows.h>
 
-#include <GL/glew.h>   // before any other GL header
 #define GLFW_EXPOSE_NATIVE_WIN32
 #include <GLFW/glfw3.h>
 #include <GLFW/glfw3native.h>
 
-GLFWwindow* createGLFWChild(HWND container, int width, int height) {
-    glfwWindowHint(GLFW_DECORATED, 0);
-    glfwWindowHint(GLFW_RESIZABLE, 0);
-    glfwWindowHint(GLFW_FLOATING, 1);
-    GLFWwindow* view = glfwCreateWindow(width, height, "", nullptr, nullptr);
-    if (view == nullptr) return nullptr;
-
-    // Results of the reparenting calls are not examined.
+void placeViewInContainer(GLFWwindow* view, HWND container) {
     HWND hwndView = glfwGetWin32Window(view);
     SetParent(hwndView, container);
     SetWindowLongW(hwndView, GWL_STYLE, WS_CHILD | WS_VISIBLE);   // no caption, frame or pop-up
     RECT rc;
     GetClientRect(container, &rc);
     SetWindowPos(hwndView, HWND_TOP, 0, 0, rc.right, rc.bottom, SWP_SHOWWINDOW);
-
-    glfwMakeContextCurrent(view);
-    glewInit();   // result ignored: only OpenGL 1.1 entry points are drawn with
-    return view;
 }

@@ -3,20 +3,13 @@
 // reparent works across the two connections once both sides have flushed their requests.
 #include "display/gl_views.h"
 
-#include <GL/glew.h>   // before any other GL header
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3.h>
 #include <GLFW/glfw3native.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-GLFWwindow* createGLFWChild(HWND container, int width, int height) {
-    glfwWindowHint(GLFW_DECORATED, 0);
-    glfwWindowHint(GLFW_RESIZABLE, 0);
-    glfwWindowHint(GLFW_FLOATING, 1);
-    GLFWwindow* view = glfwCreateWindow(width, height, "", nullptr, nullptr);
-    if (view == nullptr) return nullptr;
-
+void placeViewInContainer(GLFWwindow* view, HWND container) {
     // The container is a widget with a GdkWindow of its own (see the main window); make sure it
     // is a real X window and that the server knows it before GLFW's connection refers to it.
     GtkWidget* widget = reinterpret_cast<GtkWidget*>(container);
@@ -37,8 +30,4 @@ GLFWwindow* createGLFWChild(HWND container, int width, int height) {
                   static_cast<unsigned>(area.height));
     XMapRaised(display, child);
     XSync(display, False);
-
-    glfwMakeContextCurrent(view);
-    glewInit();   // result ignored: only OpenGL 1.1 entry points are drawn with
-    return view;
 }

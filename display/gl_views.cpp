@@ -1,0 +1,37 @@
+#include "display/gl_views.h"
+
+#include <GL/glew.h>   // before any other GL header
+#include <GLFW/glfw3.h>
+
+#include "app/app_state.h"
+#include "display/render_thread.h"
+
+GLFWwindow* createGLFWChild(HWND container, int width, int height) {
+    glfwWindowHint(GLFW_DECORATED, 0);
+    glfwWindowHint(GLFW_RESIZABLE, 0);
+    glfwWindowHint(GLFW_FLOATING, 1);
+    GLFWwindow* view = glfwCreateWindow(width, height, "", nullptr, nullptr);
+    if (view == nullptr) return nullptr;
+
+    placeViewInContainer(view, container);
+
+    glfwMakeContextCurrent(view);
+    glewInit();   // result ignored: only OpenGL 1.1 entry points are drawn with
+    return view;
+}
+
+void GlfwViewHost::initGLFW() { glfwInit(); }
+
+GLFWwindow* GlfwViewHost::createGLView(HWND container, int width, int height) {
+    return createGLFWChild(container, width, height);
+}
+
+void GlfwViewHost::releaseCurrentGLContext() { glfwMakeContextCurrent(nullptr); }
+
+void GlfwViewHost::startRenderThread() { startGLRenderThread(); }
+
+void GlfwViewHost::destroyGLViewsAndTerminate() {
+    if (glfwWaveformWin != nullptr) glfwDestroyWindow(glfwWaveformWin);
+    if (glfwSpectrumWin != nullptr) glfwDestroyWindow(glfwSpectrumWin);
+    glfwTerminate();
+}

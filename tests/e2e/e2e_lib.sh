@@ -16,3 +16,14 @@ until_true() {
 # field NAME "name=value lines": the value of NAME
 field() { sed -n "s/^$1=//p" <<<"$2"; }
 now() { date +%s.%N; }
+# expect_exit_0 WHAT SECONDS: waits up to SECONDS for $app_pid to end and checks that it exited
+# with status 0.
+expect_exit_0() {
+  local code=""
+  for _ in $(seq $(($2 * 10))); do
+    kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; code=$?; break; }
+    sleep 0.1
+  done
+  expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
+  app_pid=""
+}

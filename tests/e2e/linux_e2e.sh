@@ -63,13 +63,7 @@ choose_path() {
 # Closes the app with WM_DELETE_WINDOW and checks it exits with status 0.
 close_app() {
   "$send_close" "$win"
-  local code=""
-  for _ in $(seq 100); do
-    kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; code=$?; break; }
-    sleep 0.1
-  done
-  expect "$1: process exits with status 0 after the close" [ "$code" = 0 ]
-  app_pid=""
+  expect_exit_0 "$1" 10
 }
 
 screenshot() {

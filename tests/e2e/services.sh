@@ -48,17 +48,19 @@ start_tone() {
   pactl set-default-source tone.monitor
 }
 
+# stop_pid VAR: ends the process whose id the variable VAR holds (if any) and clears VAR.
+stop_pid() {
+  local pid=${!1}
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  printf -v "$1" '%s' ""
+}
+
 stop_pulse() {
-  if [ -n "$TONE_PID" ]; then
-    kill "$TONE_PID" 2>/dev/null || true
-    wait "$TONE_PID" 2>/dev/null || true
-    TONE_PID=""
-  fi
-  if [ -n "$PULSE_PID" ]; then
-    kill "$PULSE_PID" 2>/dev/null || true
-    wait "$PULSE_PID" 2>/dev/null || true
-    PULSE_PID=""
-  fi
+  stop_pid TONE_PID
+  stop_pid PULSE_PID
 }
 
 # start_xvfb [extra Xvfb arguments...]: picks a free display itself (-displayfd).
@@ -84,11 +86,7 @@ start_xvfb() {
 }
 
 stop_xvfb() {
-  if [ -n "$XVFB_PID" ]; then
-    kill "$XVFB_PID" 2>/dev/null || true
-    wait "$XVFB_PID" 2>/dev/null || true
-    XVFB_PID=""
-  fi
+  stop_pid XVFB_PID
 }
 
 stop_services() {

@@ -36,17 +36,6 @@ start_app() {
   drive_quiet wait-window 60 || { bad "$1: main window appears"; return 1; }
 }
 
-# Waits for the app's process to end; checks its exit status is 0.
-expect_exit_0() {
-  local code=""
-  for _ in $(seq 600); do
-    kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; code=$?; break; }
-    sleep 0.1
-  done
-  expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
-  app_pid=""
-}
-
 screenshot() {
   import -window root "$artifacts/$1.png"
   convert "$artifacts/$1.png" "$work/$1.ppm"
@@ -120,7 +109,7 @@ expect "close while recording: the window stays open" drive_quiet wait-window 0
 import -window root "$artifacts/after-first-close.png"
 check_wav "close while recording" "$closing"
 drive_quiet close
-expect_exit_0 "close while recording, then close"
+expect_exit_0 "close while recording, then close" 60
 stop_wine
 stop_pulse
 
@@ -133,7 +122,7 @@ expect "no device: status shows the failure" \
 expect "no device: no file is created" [ ! -e "$never" ]
 import -window root "$artifacts/no-device.png"
 drive_quiet close
-expect_exit_0 "no device"
+expect_exit_0 "no device" 60
 stop_wine
 
 # --- Run 3: no GLX on the display, so no GL view can be created: the error box, then a
@@ -163,7 +152,7 @@ expect "export then close: Save As takes the path" drive_quiet export "$long_mp3
 drive_quiet close
 expect "export then close: the window goes at once" until_true 10 bash -c "! wine '$driver' wait-window 0 </dev/null >/dev/null 2>&1"
 kill -0 "$app_pid" 2>/dev/null && echo "     the process outlived its window while the export ran"
-expect_exit_0 "export then close"
+expect_exit_0 "export then close" 60
 mpg123 -q -w "$work/long.wav" "$long_mp3" 2>/dev/null
 long=$("$checker" wav "$work/long.wav")
 echo "     exported MP3 decodes to $(field duration "$long") s"

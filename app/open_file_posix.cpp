@@ -1,10 +1,12 @@
 // POSIX file names are bytes; the desktop's convention (and GTK's) is UTF-8.
 #include "app/ws2s.h"
 
+std::filesystem::path nativeFilePath(const std::wstring& path) { return ws2s(path); }
+
 void openBinaryForWriting(std::ofstream& file, const std::wstring& path) {
-    file.open(ws2s(path), std::ios::binary | std::ios::out | std::ios::trunc);
+    file.open(nativeFilePath(path), std::ios::binary | std::ios::out | std::ios::trunc);
 }
 
 void openBinaryForReading(std::ifstream& file, const std::wstring& path) {
-    file.open(ws2s(path), std::ios::binary | std::ios::in);
+    file.open(nativeFilePath(path), std::ios::binary | std::ios::in);
 }

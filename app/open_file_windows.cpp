@@ -1,16 +1,17 @@
 // Windows file names are UTF-16: open by the wide path (the narrow API would go through the ANSI
 // code page and mangle "Müller.wav" or emoji names). The ws2s call keeps the unpaired-surrogate
 // refusal identical on every platform.
-#include <filesystem>
-
 #include "app/ws2s.h"
 
-void openBinaryForWriting(std::ofstream& file, const std::wstring& path) {
+std::filesystem::path nativeFilePath(const std::wstring& path) {
     (void)ws2s(path);
-    file.open(std::filesystem::path(path), std::ios::binary | std::ios::out | std::ios::trunc);
+    return path;
+}
+
+void openBinaryForWriting(std::ofstream& file, const std::wstring& path) {
+    file.open(nativeFilePath(path), std::ios::binary | std::ios::out | std::ios::trunc);
 }
 
 void openBinaryForReading(std::ifstream& file, const std::wstring& path) {
-    (void)ws2s(path);
-    file.open(std::filesystem::path(path), std::ios::binary | std::ios::in);
+    file.open(nativeFilePath(path), std::ios::binary | std::ios::in);
 }

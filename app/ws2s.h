@@ -1,4 +1,5 @@
 #pragma once
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -11,7 +12,11 @@ std::string ws2s(const std::wstring& wide);
 // 16 bits, one code point per wchar_t otherwise. Malformed bytes become U+FFFD.
 std::wstring utf8ToWide(const std::string& utf8);
 
-// Open files by a wide path: on Windows by the wide path itself (so non-ASCII names land on disk
+// The file system's name for a wide path: the wide path itself on Windows, its UTF-8 bytes
+// elsewhere. Throws std::range_error when ws2s would. Chosen per platform by the build.
+std::filesystem::path nativeFilePath(const std::wstring& path);
+
+// Open files by a wide path (through nativeFilePath): on Windows by the wide path itself (so non-ASCII names land on disk
 // as typed), elsewhere by its UTF-8 bytes. Both throw std::range_error when ws2s would, before
 // any file is touched. The implementation is chosen per platform by the build.
 void openBinaryForWriting(std::ofstream& file, const std::wstring& path);

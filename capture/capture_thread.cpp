@@ -115,7 +115,8 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
     } else {
         isRecording.store(true);
         const std::uint64_t frameBytes = 2 * static_cast<std::uint64_t>(captureChannels);
-        const std::uint64_t limit = wavDataLimit.load() - wavDataLimit.load() % frameBytes;
+        const std::uint64_t maxBytes = wavDataLimit.load();
+        const std::uint64_t limit = maxBytes - maxBytes % frameBytes;   // whole frames only
         std::vector<float> converted;
         try {
             bool ended = false;

@@ -13,7 +13,6 @@
 #include <random>
 #include <stdexcept>
 #include <system_error>
-#include <type_traits>
 
 #include "app/messaging.h"
 #include "app/ws2s.h"
@@ -74,30 +73,20 @@ inline std::int16_t littleEndian16(const unsigned char* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
-// The filesystem library's view of a path, as openBinaryFor* open it: the wide path where paths
-// are wide (Windows), the UTF-8 bytes elsewhere.
-fs::path nativePath(const std::wstring& wide, const std::string& utf8) {
-    if constexpr (std::is_same_v<fs::path::value_type, wchar_t>) {
-        return fs::path(wide);
-    } else {
-        return fs::path(utf8);
-    }
-}
-
 // Owns the temporary MP3 beside the destination: closes and deletes it on every path except a
 // successful moveOver().
 class PartFile {
 public:
     // Picks an unused name "<destination>.part-<n>-<random>"; the random part keeps two
     // Sonabel processes apart, the counter two exports of this one.
-    PartFile(const std::wstring& destination, const std::string& destinationUtf8) {
+    explicit PartFile(const std::wstring& destination) {
         static std::atomic<unsigned> serial{0};
         std::random_device random;
         for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
             const std::string suffix =
                 ".part-" + std::to_string(serial++) + "-" + std::to_string(random());
             const std::wstring wide = destination + utf8ToWide(suffix);
-            path_ = nativePath(wide, destinationUtf8 + suffix);
+            path_ = nativeFilePath(wide);
             std::error_code ec;
             if (fs::exists(path_, ec) || ec) continue;  // never truncate someone else's file
             openBinaryForWriting(out, wide);
@@ -195,16 +184,16 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
 
 void exportToMp3(const std::wstring& destination, const std::wstring& source) {
     // Both names are converted before any file is touched.
-    std::string sourceUtf8;
-    std::string destinationUtf8;
+    fs::path sourcePath;
+    fs::path destinationPath;
     try {
-        sourceUtf8 = ws2s(source);
+        sourcePath = nativeFilePath(source);
     } catch (const std::range_error&) {
         showErrorBox(BAD_SOURCE_NAME_TEXT);
         return;
     }
     try {
-        destinationUtf8 = ws2s(destination);
+        destinationPath = nativeFilePath(destination);
     } catch (const std::range_error&) {
         showErrorBox(BAD_DESTINATION_NAME_TEXT);
         return;
@@ -238,9 +227,8 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
 
     // The rename at the end would put the MP3 in place of the recording. Compared by file
     // identity, since "a/./rec.wav", a link or (on Windows) another letter case all name it.
-    const fs::path destinationPath = nativePath(destination, destinationUtf8);
     std::error_code sameEc;
-    if (fs::equivalent(nativePath(source, sourceUtf8), destinationPath, sameEc)) {
+    if (fs::equivalent(sourcePath, destinationPath, sameEc)) {
         showErrorBox(SAME_FILE_TEXT);
         return;
     }
@@ -260,7 +248,7 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
         return;
     }
 
-    PartFile part(destination, destinationUtf8);
+    PartFile part(destination);
     if (!part.out.is_open()) {
         showErrorBox(CREATE_FAILED_TEXT);
         return;

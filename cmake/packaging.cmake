@@ -55,7 +55,10 @@ if(NOT SONABEL_MAKENSIS OR NOT SONABEL_CONVERT)
 endif()
 # The icon is drawn by ImageMagick (data/sonabel_icon.mvg, the drawing of data/sonabel.svg)
 # into a 256 px PNG and an ICO of the sizes Explorer and the Start menu use.
-file(READ "${CMAKE_SOURCE_DIR}/data/sonabel_icon.mvg" SONABEL_ICON_DRAWING)
+# The drawing goes on the command line (Debian's ImageMagick policy forbids -draw @file), as one
+# line without the comments.
+file(STRINGS "${CMAKE_SOURCE_DIR}/data/sonabel_icon.mvg" SONABEL_ICON_DRAWING REGEX "^[^#]")
+list(JOIN SONABEL_ICON_DRAWING " " SONABEL_ICON_DRAWING)
 set(SONABEL_ICON "${SONABEL_PACKAGE_DIR}/sonabel.ico")
 add_custom_command(OUTPUT "${SONABEL_ICON}"
   COMMAND "${CMAKE_COMMAND}" -E make_directory "${SONABEL_PACKAGE_DIR}"

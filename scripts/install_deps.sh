@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages the build and the tests need (as root, or through sudo).
-# Usage: scripts/install_deps.sh [linux|test|windows]...   (default: linux)
+# Usage: scripts/install_deps.sh [linux|test|windows|package]...   (default: linux)
 set -euo pipefail
 
 groups=("${@:-linux}")
@@ -13,6 +13,8 @@ for g in "${groups[@]}"; do
                  xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils
                  libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
+    # Release packages (scripts/package.sh) and their install tests.
+    package) pkgs+=(dpkg-dev nsis imagemagick desktop-file-utils) ;;
     *) echo "unknown package group: $g" >&2; exit 2 ;;
   esac
 done

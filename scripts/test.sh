@@ -16,3 +16,13 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 # Windows: cross-build sonabel.exe and its tests, run them under Wine.
 scripts/build_windows.sh
 ctest --test-dir "$root/build/windows" --output-on-failure -j"$(nproc)"
+
+# --- Release packages: the Debian package is installed into this machine, started and purged;
+# the Windows installer is installed, started and uninstalled silently in a fresh Wine prefix.
+scripts/package.sh
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+tests/e2e/deb_install.sh "$build/packages/sonabel_${version}_$(dpkg --print-architecture).deb"
+winpkg="$root/build/windows/packages/sonabel-$version"
+rm -rf "$root/build/windows/wineprefix-install"
+SONABEL_WINEPREFIX="$root/build/windows/wineprefix-install" \
+  tests/e2e/windows_install.sh "$winpkg-setup.exe" "$winpkg-win64.zip"

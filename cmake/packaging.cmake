@@ -1,6 +1,6 @@
 # Release packages, built by the `packages` target into packages/ of the build tree
 # (scripts/package.sh builds it for both platforms):
-#   Linux:   sonabel_<version>_<arch>.deb  (CPack DEB: /usr/bin/sonabel, the desktop entry, the icon)
+#   Linux:   sonabel_<version>_<arch>.deb  (CPack DEB: /usr/bin/sonabel, desktop entry, icon)
 #   Windows: sonabel-<version>-setup.exe   (NSIS installer, cmake/sonabel_installer.nsi)
 #            sonabel-<version>-win64.zip   (the stripped sonabel.exe alone)
 # The version is the project's; nothing here is needed by the tests or by `all`.

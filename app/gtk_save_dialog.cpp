@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "app/gtk_shell.h"
 #include "app/save_dialog.h"
 #include "app/ws2s.h"
 
@@ -34,14 +35,6 @@ std::string anyCase(const char* pattern) {
     return out;
 }
 
-void addFilter(GtkFileChooser* chooser, const char* name, const char* const* patterns) {
-    GtkFileFilter* filter = gtk_file_filter_new();   // floating; the chooser takes it
-    gtk_file_filter_set_name(filter, name);
-    for (const char* const* p = patterns; *p != nullptr; ++p)
-        gtk_file_filter_add_pattern(filter, anyCase(*p).c_str());
-    gtk_file_chooser_add_filter(chooser, filter);
-}
-
 // Keeps the Save As dialog open with a warning about `name` on top of it.
 void refuse(GtkWidget* dialog, const char* name, const char* why) {
     gchar* shown = g_filename_display_name(name);   // valid UTF-8 whatever the bytes
@@ -55,6 +48,23 @@ void refuse(GtkWidget* dialog, const char* name, const char* why) {
 
 }  // namespace
 
+GtkFileFilter* newFileFilter(const char* name, const char* const* patterns) {
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, name);
+    for (const char* const* p = patterns; *p != nullptr; ++p)
+        gtk_file_filter_add_pattern(filter, anyCase(*p).c_str());
+    return filter;
+}
+
+const char* savePathRefusal(const char* name) {
+    // The path travels on as wide text, which cannot hold such bytes: it would come back as
+    // another name than the one chosen (and whose replacing the user confirmed).
+    if (!g_utf8_validate(name, -1, nullptr))
+        return "This name is not valid UTF-8 text and cannot be used. Choose another name or folder.";
+    if (!folderExists(name)) return "The folder does not exist. Check the path and try again.";
+    return nullptr;
+}
+
 std::wstring browseSavePath(HWND owner) {
     GtkWindow* parent = owner ? GTK_WINDOW(reinterpret_cast<GtkWidget*>(owner)) : nullptr;
     // "Save As" is the title the Win32 dialog shows when the caller gives none.
@@ -64,10 +74,9 @@ std::wstring browseSavePath(HWND owner) {
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
     gtk_file_chooser_set_local_only(chooser, TRUE);
-    static const char* const audio[] = {"*.wav", "*.mp3", nullptr};
     static const char* const all[] = {"*", nullptr};
-    addFilter(chooser, "Audio Files", audio);
-    addFilter(chooser, "All Files", all);
+    gtk_file_chooser_add_filter(chooser, newFileFilter("Audio Files", AUDIO_FILE_PATTERNS));
+    gtk_file_chooser_add_filter(chooser, newFileFilter("All Files", all));   // it takes them
     // The first filter added is the selected one; no name and no extension are set.
 
     std::wstring result;
@@ -75,14 +84,8 @@ std::wstring browseSavePath(HWND owner) {
         if (gtk_dialog_run(GTK_DIALOG(dialog)) != GTK_RESPONSE_ACCEPT) break;
         gchar* name = gtk_file_chooser_get_filename(chooser);   // the on-disk bytes
         if (name == nullptr) continue;
-        if (!g_utf8_validate(name, -1, nullptr)) {
-            // The path travels as wide text, which cannot hold these bytes: it would come back
-            // as another name than the one chosen (and whose replacing was confirmed).
-            refuse(dialog, name,
-                   "This name is not valid UTF-8 text and cannot be used. Choose another name "
-                   "or folder.");
-        } else if (!folderExists(name)) {
-            refuse(dialog, name, "The folder does not exist. Check the path and try again.");
+        if (const char* why = savePathRefusal(name)) {
+            refuse(dialog, name, why);
         } else {
             result = utf8ToWide(name);
             g_free(name);

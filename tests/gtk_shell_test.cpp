@@ -14,7 +14,6 @@
 
 #include "app/app_state.h"
 #include "app/gtk_shell.h"
-#include "app/save_dialog.h"
 #include "capture/recording_outcome.h"
 #include "display/gl_views.h"
 #include "display/render_thread.h"
@@ -77,27 +76,6 @@ Snapshot snapshot(Window window) {
     return s;
 }
 
-// The last visible top-level window that `match` accepts, or null.
-GtkWidget* visibleWindow(const std::function<bool(GtkWidget*)>& match) {
-    GtkWidget* found = nullptr;
-    GList* all = gtk_window_list_toplevels();
-    for (GList* w = all; w; w = w->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(w->data)) && match(GTK_WIDGET(w->data))) found = GTK_WIDGET(w->data);
-    g_list_free(all);
-    return found;
-}
-
-// The visible message dialog whose text starts with `text`, or null.
-GtkWidget* messageBox(const std::string& text) {
-    return visibleWindow([&](GtkWidget* w) {
-        gchar* t = nullptr;
-        if (GTK_IS_MESSAGE_DIALOG(w)) g_object_get(w, "text", &t, nullptr);
-        const bool match = t != nullptr && std::string(t).rfind(text, 0) == 0;
-        g_free(t);
-        return match;
-    });
-}
-
 constexpr unsigned long GREEN = 0x00FF00, RED = 0xFF0000, BLUE = 0x0000FF, BLACK = 0;
 
 // Forwards to the real GTK shell, except that the chosen view cannot be created.
@@ -146,33 +124,20 @@ protected:
 
 }  // namespace
 
-TEST_F(GtkShellTest, ControlsKeepTheirSizesViewsFillTheirContainersAndFreeTheWaveformContext) {
-    // A theme that pads and enlarges buttons must not change any control's rectangle.
-    GtkCssProvider* theme = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(
-        theme, "button { padding: 9px 40px; margin: 5px; min-height: 40px; min-width: 150px; }",
-        -1, nullptr);
-    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(theme),
-                                              GTK_STYLE_PROVIDER_PRIORITY_THEME);
+TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherThread) {
     GtkMainWindowShell shell("");
     shell.create();
     shell.show();
-    const int table[7][5] = {{1, 20, 20, 140, 30},  {2, 180, 20, 80, 30},   {10, 270, 20, 90, 30},
-                             {0, 20, 60, 1160, 20}, {3, 20, 90, 1160, 20},  {1101, 20, 120, 1160, 80},
-                             {1102, 20, 210, 1160, 80}};
-    const HWND controls[7] = {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
-                              hwndWaveformGLContainer, hwndSpectrumGLContainer};
-    for (int i = 0; i < 7; ++i) {
+    // Every control exactly at its rectangle, whatever the theme pads (Adwaita: 34 px buttons).
+    for (auto [control, want] : {std::pair{hwndStart, GdkRectangle{20, 20, 140, 30}},
+         {hwndStop, {180, 20, 80, 30}}, {hwndExportMP3, {270, 20, 90, 30}}, {hwndStatus, {20, 60, 1160, 20}},
+         {hwndVolumeMeter, {20, 90, 1160, 20}}, {hwndWaveformGLContainer, {20, 120, 1160, 80}},
+         {hwndSpectrumGLContainer, {20, 210, 1160, 80}}}) {
         GtkAllocation a;
-        gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(controls[i]), &a);
-        EXPECT_EQ((std::vector<int>{a.x, a.y, a.width, a.height}),
-                  (std::vector<int>{table[i][1], table[i][2], table[i][3], table[i][4]}))
-            << "control id " << table[i][0];
+        gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(control), &a);
+        EXPECT_TRUE(gdk_rectangle_equal(&a, &want)) << a.x << "," << a.y << " " << a.width << "x" << a.height;
     }
-    gtk_style_context_remove_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(theme));
-    g_object_unref(theme);
-    // Device pixels per layout pixel: 2 when run with GDK_SCALE=2.
-    const int s = gtk_widget_get_scale_factor(shell.window());
+    const int s = gtk_widget_get_scale_factor(shell.window());   // device pixels: GDK_SCALE
     glfwInit();
     glfwWaveformWin = createGLFWChild(hwndWaveformGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
     ASSERT_NE(glfwWaveformWin, nullptr);
@@ -251,9 +216,8 @@ TEST_F(GtkShellTest, WithoutTheSpectrumViewTheErrorIsShownAndTheWaveformViewStil
     ASSERT_EQ(messaging.errorBoxes().size(), 1u);
     EXPECT_EQ(messaging.errorBoxes()[0], SPECTRUM_VIEW_FAILED_TEXT);
 
-    // y = 0.5 lands on row 20 of 80 (rows count from the top); y = 0 on row 40. On a scaled
-    // display (GDK_SCALE=2) the same picture fills the view's s times as many device pixels.
-    const int s = gtk_widget_get_scale_factor(real.window());
+    // y = 0.5 lands on row 20 of 80 (rows count from the top); y = 0 on row 40.
+    const int s = gtk_widget_get_scale_factor(real.window());   // same picture, s x the pixels
     Snapshot frame;
     const Window view = glfwGetX11Window(glfwWaveformWin);
     ASSERT_TRUE(pumpUntil([&] {
@@ -348,29 +312,37 @@ TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThrea
     EXPECT_EQ(lines()[1], "Recording failed: could not create /tmp/take.wav");
     EXPECT_EQ(lines()[2], "Saved to: /tmp/take.wav");
 
-    // Error boxes from two workers: shown on the GTK thread without a grab (the main window
-    // keeps its clicks), each worker waits for its own box only.
-    std::atomic<bool> returned[2] = {false, false};
-    std::vector<std::thread> workers;
-    for (int i = 0; i < 2; ++i)
-        workers.emplace_back([&returned, i] {
-            showErrorBox(i == 0 ? L"Export failed: disk full" : L"Export failed: no file");
-            returned[i].store(true);
-        });
-    ASSERT_TRUE(pumpUntil([&] { return messageBox("Export failed: disk full") && messageBox("Export failed: no file"); }));
-    for (const char* text : {"Export failed: disk full", "Export failed: no file"}) {
-        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(messageBox(text))), "Error");
-        EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(messageBox(text))));
-    }
-    EXPECT_EQ(gtk_grab_get_current(), nullptr);
-    EXPECT_FALSE(returned[0].load() || returned[1].load());
-    gtk_dialog_response(GTK_DIALOG(messageBox("Export failed: no file")), GTK_RESPONSE_OK);
-    ASSERT_TRUE(pumpUntil([&] { return returned[1].load(); }));
-    EXPECT_FALSE(returned[0].load());   // the other box is still up, its worker still waits
-    EXPECT_NE(messageBox("Export failed: disk full"), nullptr);
-    gtk_window_close(GTK_WINDOW(messageBox("Export failed: disk full")));   // as the window manager does
-    ASSERT_TRUE(pumpUntil([&] { return returned[0].load(); }));
-    for (std::thread& w : workers) w.join();
+    // An error box from a worker: shown on the GTK thread, neither modal nor grabbing (the main
+    // window keeps its clicks); the worker waits for the OK.
+    struct BoxCheck {
+        std::atomic<bool> returned{false};
+        std::string title;
+        bool workerWasWaiting = false, blocksMainWindow = true;
+    } check;
+    std::thread worker([&] {
+        showErrorBox(L"Export failed: disk full");
+        check.returned.store(true);
+    });
+    g_timeout_add(20, [](gpointer data) -> gboolean {
+        auto* c = static_cast<BoxCheck*>(data);
+        GtkWidget* box = nullptr;
+        GList* all = gtk_window_list_toplevels();
+        for (GList* w = all; w; w = w->next)
+            if (GTK_IS_MESSAGE_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+                box = GTK_WIDGET(w->data);
+        g_list_free(all);
+        if (box == nullptr) return G_SOURCE_CONTINUE;
+        c->title = gtk_window_get_title(GTK_WINDOW(box));
+        c->workerWasWaiting = !c->returned.load();
+        c->blocksMainWindow = gtk_window_get_modal(GTK_WINDOW(box)) || gtk_grab_get_current();
+        gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
+        return G_SOURCE_REMOVE;
+    }, &check);
+    ASSERT_TRUE(pumpUntil([&] { return check.returned.load(); }));
+    worker.join();
+    EXPECT_EQ(check.title, "Error");
+    EXPECT_TRUE(check.workerWasWaiting);
+    EXPECT_FALSE(check.blocksMainWindow);
 
     // After the window is gone, a late done message is dropped, as for a destroyed HWND.
     glRunning.store(true);
@@ -381,53 +353,17 @@ TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThrea
     installPlatformMessaging(nullptr);
 }
 
-TEST_F(GtkShellTest, SaveDialogListsAudioFilesInAnyCaseAndRefusesANameThatIsNotUtf8) {
+TEST(GtkSaveDialog, AudioFilesMatchInAnyCaseAndANameMustBeUtf8InAnExistingFolder) {
+    ensureGtk();
+    GtkFileFilter* filter = GTK_FILE_FILTER(g_object_ref_sink(newFileFilter("Audio Files", AUDIO_FILE_PATTERNS)));
+    for (auto [name, listed] : {std::pair{"X.WAV", 1}, {"y.Mp3", 1}, {"z.wav", 1}, {"z.wav.txt", 0}}) {
+        GtkFileFilterInfo info{GTK_FILE_FILTER_DISPLAY_NAME, nullptr, nullptr, name, nullptr};
+        EXPECT_EQ(gtk_file_filter_filter(filter, &info), listed) << name;
+    }
+    g_object_unref(filter);
     TempDir dir;
-    struct Drive {
-        std::string folder;   // Latin-1 bytes: not valid UTF-8
-        int step = 0, ticks = 0;
-        std::string filter, refusal;
-        std::vector<bool> listed;
-    } d;
-    d.folder = dir.file("caf\xE9").string();
-    ASSERT_TRUE(std::filesystem::create_directory(d.folder));
-    const guint driver = g_timeout_add(20, [](gpointer data) -> gboolean {
-        auto* d = static_cast<Drive*>(data);
-        GtkWidget* chooser = visibleWindow([](GtkWidget* w) { return GTK_IS_FILE_CHOOSER(w); });
-        GtkWidget* refusal = messageBox(std::string(g_get_tmp_dir()));
-        if (d->step == 0 && chooser != nullptr) {
-            GtkFileFilter* filter = gtk_file_chooser_get_filter(GTK_FILE_CHOOSER(chooser));
-            d->filter = gtk_file_filter_get_name(filter);
-            for (const char* name : {"X.WAV", "y.Mp3", "z.wav", "notes.txt", "a.wav.txt"}) {
-                GtkFileFilterInfo info{GTK_FILE_FILTER_DISPLAY_NAME, nullptr, nullptr, name, nullptr};
-                d->listed.push_back(gtk_file_filter_filter(filter, &info));
-            }
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), d->folder.c_str());
-            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), "take.wav");
-            d->step = 1;
-        } else if ((d->step == 1 || d->step == 2) && refusal == nullptr && chooser != nullptr) {
-            // Save, as a click does; again every 0.4 s in case the chooser was still busy
-            // loading the folder and let the click pass.
-            if (++d->ticks % 20 == 1)
-                gtk_widget_activate(gtk_dialog_get_widget_for_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT));
-            d->step = 2;
-        } else if (d->step == 2 && refusal != nullptr) {
-            gchar* text = nullptr;
-            g_object_get(refusal, "text", &text, nullptr);
-            d->refusal = text;
-            g_free(text);
-            gtk_dialog_response(GTK_DIALOG(refusal), GTK_RESPONSE_OK);
-            d->step = 3;
-        } else if (d->step == 3 && refusal == nullptr && chooser != nullptr) {
-            gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);   // it stayed open
-            d->step = 4;
-            return G_SOURCE_REMOVE;
-        }
-        return G_SOURCE_CONTINUE;
-    }, &d);
-    EXPECT_EQ(browseSavePath(nullptr), L"");   // never a path with U+FFFD in place of the byte
-    if (d.step < 4) g_source_remove(driver);
-    EXPECT_EQ(d.filter, "Audio Files");
-    EXPECT_EQ(d.listed, (std::vector<bool>{true, true, true, false, false}));
-    EXPECT_NE(d.refusal.find("take.wav\nThis name is not valid UTF-8"), std::string::npos) << d.refusal;
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("caf\xE9")));   // Latin-1 bytes
+    EXPECT_EQ(savePathRefusal(dir.file("x.wav").c_str()), nullptr);
+    EXPECT_NE(savePathRefusal(dir.file("caf\xE9/x.wav").c_str()), nullptr);   // would become U+FFFD
+    EXPECT_NE(savePathRefusal(dir.file("missing/x.wav").c_str()), nullptr);
 }

@@ -125,23 +125,19 @@ echo "     MP3 decodes to $(field duration "$decoded") s at $(field frequency "$
 expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")" 1000 10
 expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
 
-# An export's error box leaves the main window usable: with it up, Start opens the Save As
-# dialog and Stop ends the recording.
+# An export's error box leaves the main window usable: Start and Stop work while it is up.
 rm -f "$take"
 click_export
-expect "error box: save dialog accepts the MP3 path" choose_path "$out/no source.mp3"
-box=$(find_window '^Error$' 10)
+choose_path "$out/no source.mp3"; box=$(find_window '^Error$' 10)
 expect "error box: the missing recording is reported" [ -n "$box" ]
 during="$out/during box.wav"
 click_start
 expect "error box up: Start opens the Save As dialog" choose_path "$during"
-until_true 10 test -e "$during"
-sleep 1
+until_true 10 test -e "$during"; sleep 1
 click_stop
 expect "error box up: Stop ends the recording" until_true 10 status_is "Saved to: $during"
-import -window root "$artifacts/error-box.png"
 expect "error box up: the box stays until dismissed" xdotool search --name '^Error$'
-[ -z "$box" ] || "$send_close" "$box"
+"$send_close" "$box"
 
 lines_before=$(wc -l <"$status")
 click_start

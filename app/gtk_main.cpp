@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
+#include "app/app_state.h"
 #include "app/gtk_shell.h"
 #include "capture/capture_thread.h"
 #include "capture/pulse_source.h"
@@ -14,21 +14,19 @@
 
 namespace {
 
-gboolean quitLoop(gpointer) {
+// Exports still running when the window has gone must finish their files, and may still need
+// to show an error box (which is shown on this thread): keep the main loop running and look
+// every 50 ms. No waiter thread: its creation could fail, and the process must still exit 0.
+gboolean quitWhenExportsDone(gpointer) {
+    if (exportsRunning()) return G_SOURCE_CONTINUE;
     gtk_main_quit();
     return G_SOURCE_REMOVE;
 }
 
-// Exports still running when the window has gone must finish their files, and may still need
-// to show an error box (which is shown on this thread): keep a main loop running while another
-// thread waits for them.
 void finishRunningExports() {
-    std::thread waiter([] {
-        waitForRunningExports();
-        g_idle_add(quitLoop, nullptr);
-    });
+    if (!exportsRunning()) return;
+    g_timeout_add(50, quitWhenExportsDone, nullptr);
     gtk_main();
-    waiter.join();
 }
 
 }  // namespace
@@ -55,7 +53,10 @@ int main() {
     shell.create();
     shell.show();
     startDisplay(shell);   // GLFW, the waveform view, the spectrum view, the render thread
-    gtk_main();            // until the window is destroyed (onDestroy -> postQuit)
+    // The window may already be gone: closed while the start-up error box was up. The render
+    // thread started after that saw glRunning false and ends by itself.
+    if (shell.alive()) gtk_main();   // until the window is destroyed (onDestroy -> postQuit)
+    if (glRenderThread.joinable()) glRenderThread.join();
 
     finishRunningExports();
     return 0;

@@ -14,10 +14,33 @@ constexpr char WINDOW_TITLE[] = "Sonabel with FFT";
 constexpr char CONTROL_ID_KEY[] = "sonabel-control-id";
 
 // Win32 paints the window with COLOR_WINDOW (white); do the same so the level meter's background
-// and the window's agree, whatever the GTK theme.
-constexpr char WINDOW_CSS[] = "window.sonabel-main { background-color: #ffffff; }";
+// and the window's agree, whatever the GTK theme. A Win32 control is exactly as big as created;
+// GTK themes give buttons a minimum size, padding and margins (Adwaita: 34 px tall, "Export MP3"
+// 108 px wide), so the seven controls drop them and each gets precisely its size request.
+constexpr char WINDOW_CSS[] =
+    "window.sonabel-main { background-color: #ffffff; }"
+    ".sonabel-control { min-width: 0; min-height: 0; padding: 0; margin: 0; }";
 
 HWND asHwnd(GtkWidget* widget) { return reinterpret_cast<HWND>(widget); }
+
+// A style provider added to a widget applies to that widget only, not to its children.
+void addStyle(GtkWidget* widget, GtkCssProvider* css, const char* styleClass) {
+    GtkStyleContext* style = gtk_widget_get_style_context(widget);
+    gtk_style_context_add_class(style, styleClass);
+    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+// Holds a control at its size request whatever the theme; a button's label may then be cut
+// short with an ellipsis (a larger font) instead of widening the button.
+void fixControlSize(HWND control, GtkCssProvider* css) {
+    GtkWidget* widget = reinterpret_cast<GtkWidget*>(control);
+    addStyle(widget, css, "sonabel-control");
+    if (GTK_IS_BUTTON(widget)) {
+        GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
+        if (GTK_IS_LABEL(label)) gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    }
+}
 
 void place(GtkWidget* fixed, GtkWidget* child, int x, int y, int width, int height) {
     gtk_widget_set_size_request(child, width, height);
@@ -52,11 +75,7 @@ void GtkMainWindowShell::create() {
     gtk_window_set_default_size(GTK_WINDOW(window_), MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
     GtkCssProvider* css = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css, WINDOW_CSS, -1, nullptr);
-    GtkStyleContext* style = gtk_widget_get_style_context(window_);
-    gtk_style_context_add_class(style, "sonabel-main");
-    gtk_style_context_add_provider(style, GTK_STYLE_PROVIDER(css),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);   // the style context keeps its own reference
+    addStyle(window_, css, "sonabel-main");
     g_signal_connect(window_, "delete-event", G_CALLBACK(onDeleteEvent), this);
     g_signal_connect(window_, "destroy", G_CALLBACK(onDestroySignal), this);
 
@@ -85,6 +104,10 @@ void GtkMainWindowShell::create() {
 
     hwndWaveformGLContainer = asHwnd(glContainer(fixed, IDC_WAVEFORM_GL, 120));
     hwndSpectrumGLContainer = asHwnd(glContainer(fixed, IDC_SPECTRUM_GL, 210));
+    for (HWND control : {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
+                         hwndWaveformGLContainer, hwndSpectrumGLContainer})
+        fixControlSize(control, css);
+    g_object_unref(css);   // each style context keeps its own reference
     hwndMain = asHwnd(window_);
 }
 
@@ -139,4 +162,7 @@ void GtkMainWindowShell::destroyMainWindow() {
     if (window_ != nullptr) gtk_widget_destroy(window_);   // emits "destroy" -> onDestroy
 }
 
-void GtkMainWindowShell::postQuit() { gtk_main_quit(); }
+void GtkMainWindowShell::postQuit() {
+    // Not yet inside gtk_main when the window is closed during the start-up error box.
+    if (gtk_main_level() > 0) gtk_main_quit();
+}

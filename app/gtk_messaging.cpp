@@ -1,6 +1,6 @@
 // Messaging for the GTK shell. Posted messages: one FIFO queue, drained by one idle source on
 // the GTK thread, so they arrive in posting order and the sender never waits. Error boxes: a
-// modal dialog on the GTK thread; other threads wait for its dismissal. Debug lines: syslog.
+// non-modal dialog on the GTK thread; other threads wait for its dismissal. Debug lines: syslog.
 #include <syslog.h>
 
 #include <condition_variable>
@@ -12,39 +12,66 @@
 
 namespace {
 
-// One error box requested from a worker thread; lives on that thread's stack until `done`.
+// One error box until it is dismissed. A worker's request lives on that worker's stack until
+// `done`; the GTK thread's own box sets `loop` instead and runs it.
 struct ErrorBoxRequest {
     std::wstring text;
+    GMainLoop* loop = nullptr;
     std::mutex mutex;
     std::condition_variable dismissed;
     bool done = false;
 };
 
-gboolean showRequestedBox(gpointer data) {
+void closeOnResponse(GtkDialog* dialog, gint, gpointer) { gtk_widget_destroy(GTK_WIDGET(dialog)); }
+
+// "destroy" comes exactly once, whether the box went by OK, Escape or the window manager.
+void wakeAsker(GtkWidget*, gpointer data) {
     auto* request = static_cast<ErrorBoxRequest*>(data);
-    runErrorDialog(request->text);
-    {
-        std::lock_guard<std::mutex> lock(request->mutex);
-        request->done = true;
+    if (request->loop != nullptr) {
+        g_main_loop_quit(request->loop);
+        return;
     }
+    // Notified under the lock: the worker cannot see `done`, return and destroy the request
+    // before this thread is finished with it.
+    std::lock_guard<std::mutex> lock(request->mutex);
+    request->done = true;
     request->dismissed.notify_one();
+}
+
+// GTK thread: puts the box on screen and returns at once.
+void openErrorDialog(ErrorBoxRequest& request) {
+    std::string utf8;
+    try {
+        utf8 = ws2s(request.text);
+    } catch (const std::exception&) {
+        utf8 = "An error occurred.";
+    }
+    // No parent and no modal flag, hence no grab: clicks still reach the main window (as beside
+    // an ownerless MessageBoxW), and two boxes from two workers come and go independently.
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, static_cast<GtkDialogFlags>(0),
+                                               GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", utf8.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), "Error");
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);   // where Windows puts it
+    g_signal_connect(dialog, "response", G_CALLBACK(closeOnResponse), nullptr);
+    g_signal_connect(dialog, "destroy", G_CALLBACK(wakeAsker), &request);
+    gtk_widget_show_all(dialog);
+}
+
+gboolean openRequestedBox(gpointer data) {
+    openErrorDialog(*static_cast<ErrorBoxRequest*>(data));
     return G_SOURCE_REMOVE;
 }
 
 }  // namespace
 
 void runErrorDialog(const std::wstring& text) {
-    std::string utf8;
-    try {
-        utf8 = ws2s(text);
-    } catch (const std::exception&) {
-        utf8 = "An error occurred.";
-    }
-    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
-                                               GTK_BUTTONS_OK, "%s", utf8.c_str());
-    gtk_window_set_title(GTK_WINDOW(dialog), "Error");
-    gtk_dialog_run(GTK_DIALOG(dialog));   // nested loop: posted messages keep being delivered
-    gtk_widget_destroy(dialog);
+    ErrorBoxRequest request;
+    request.text = text;
+    // A loop of our own, not gtk_main: the main window's quit must not end the box.
+    request.loop = g_main_loop_new(nullptr, FALSE);
+    openErrorDialog(request);
+    g_main_loop_run(request.loop);   // posted messages and clicks keep being delivered
+    g_main_loop_unref(request.loop);
 }
 
 GtkMessaging::GtkMessaging(GtkMainWindowShell& shell)
@@ -92,7 +119,7 @@ void GtkMessaging::showErrorBox(const std::wstring& text) {
     }
     ErrorBoxRequest request;
     request.text = text;
-    g_idle_add_full(G_PRIORITY_DEFAULT, showRequestedBox, &request, nullptr);
+    g_idle_add_full(G_PRIORITY_DEFAULT, openRequestedBox, &request, nullptr);
     std::unique_lock<std::mutex> lock(request.mutex);
     request.dismissed.wait(lock, [&] { return request.done; });
 }

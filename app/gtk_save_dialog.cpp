@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "app/gtk_shell.h"
 #include "app/save_dialog.h"
 #include "app/ws2s.h"
 
@@ -17,14 +18,52 @@ bool folderExists(const char* path) {
     return exists;
 }
 
-void addFilter(GtkFileChooser* chooser, const char* name, const char* const* patterns) {
-    GtkFileFilter* filter = gtk_file_filter_new();   // floating; the chooser takes it
-    gtk_file_filter_set_name(filter, name);
-    for (const char* const* p = patterns; *p != nullptr; ++p) gtk_file_filter_add_pattern(filter, *p);
-    gtk_file_chooser_add_filter(chooser, filter);
+// GTK 3's patterns match case-sensitively, Windows' do not: "*.wav" becomes "*.[wW][aA][vV]",
+// so X.WAV and y.Mp3 are listed as well.
+std::string anyCase(const char* pattern) {
+    std::string out;
+    for (const char* c = pattern; *c != '\0'; ++c) {
+        if (g_ascii_isalpha(*c)) {
+            out += '[';
+            out += g_ascii_tolower(*c);
+            out += g_ascii_toupper(*c);
+            out += ']';
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
+
+// Keeps the Save As dialog open with a warning about `name` on top of it.
+void refuse(GtkWidget* dialog, const char* name, const char* why) {
+    gchar* shown = g_filename_display_name(name);   // valid UTF-8 whatever the bytes
+    GtkWidget* refusal = gtk_message_dialog_new(GTK_WINDOW(dialog), GTK_DIALOG_MODAL,
+                                                GTK_MESSAGE_WARNING, GTK_BUTTONS_OK, "%s\n%s",
+                                                shown, why);
+    g_free(shown);
+    gtk_dialog_run(GTK_DIALOG(refusal));
+    gtk_widget_destroy(refusal);
 }
 
 }  // namespace
+
+GtkFileFilter* newFileFilter(const char* name, const char* const* patterns) {
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, name);
+    for (const char* const* p = patterns; *p != nullptr; ++p)
+        gtk_file_filter_add_pattern(filter, anyCase(*p).c_str());
+    return filter;
+}
+
+const char* savePathRefusal(const char* name) {
+    // The path travels on as wide text, which cannot hold such bytes: it would come back as
+    // another name than the one chosen (and whose replacing the user confirmed).
+    if (!g_utf8_validate(name, -1, nullptr))
+        return "This name is not valid UTF-8 text and cannot be used. Choose another name or folder.";
+    if (!folderExists(name)) return "The folder does not exist. Check the path and try again.";
+    return nullptr;
+}
 
 std::wstring browseSavePath(HWND owner) {
     GtkWindow* parent = owner ? GTK_WINDOW(reinterpret_cast<GtkWidget*>(owner)) : nullptr;
@@ -35,28 +74,24 @@ std::wstring browseSavePath(HWND owner) {
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
     gtk_file_chooser_set_local_only(chooser, TRUE);
-    static const char* const audio[] = {"*.wav", "*.mp3", nullptr};
     static const char* const all[] = {"*", nullptr};
-    addFilter(chooser, "Audio Files", audio);
-    addFilter(chooser, "All Files", all);
+    gtk_file_chooser_add_filter(chooser, newFileFilter("Audio Files", AUDIO_FILE_PATTERNS));
+    gtk_file_chooser_add_filter(chooser, newFileFilter("All Files", all));   // it takes them
     // The first filter added is the selected one; no name and no extension are set.
 
     std::wstring result;
     for (;;) {
         if (gtk_dialog_run(GTK_DIALOG(dialog)) != GTK_RESPONSE_ACCEPT) break;
-        gchar* name = gtk_file_chooser_get_filename(chooser);   // on-disk bytes, UTF-8 here
+        gchar* name = gtk_file_chooser_get_filename(chooser);   // the on-disk bytes
         if (name == nullptr) continue;
-        if (folderExists(name)) {
+        if (const char* why = savePathRefusal(name)) {
+            refuse(dialog, name, why);
+        } else {
             result = utf8ToWide(name);
             g_free(name);
             break;
         }
-        GtkWidget* refusal = gtk_message_dialog_new(
-            GTK_WINDOW(dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK,
-            "%s\nThe folder does not exist. Check the path and try again.", name);
-        g_free(name);
-        gtk_dialog_run(GTK_DIALOG(refusal));
-        gtk_widget_destroy(refusal);   // refused: the Save As dialog stays open
+        g_free(name);   // refused: the Save As dialog stays open
     }
     gtk_widget_destroy(dialog);
     return result;

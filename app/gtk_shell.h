@@ -85,5 +85,12 @@ private:
     bool drainScheduled_ = false;
 };
 
+// The Save As dialog's pieces. A new (floating) filter named `name` that lists the names
+// matching any of `patterns` (null-terminated, e.g. "*.wav") in any letter case, as on Windows.
+GtkFileFilter* newFileFilter(const char* name, const char* const* patterns);
+constexpr const char* AUDIO_FILE_PATTERNS[] = {"*.wav", "*.mp3", nullptr};
+// Why the dialog must refuse the chosen on-disk name (not UTF-8, or no such folder), or null.
+const char* savePathRefusal(const char* name);
+
 // Runs the error dialog for `text` on the calling (GTK) thread until dismissed.
 void runErrorDialog(const std::wstring& text);

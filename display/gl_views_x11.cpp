@@ -9,6 +9,8 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include "display/render_thread.h"
+
 void placeViewInContainer(GLFWwindow* view, HWND container) {
     // The container is a widget with a GdkWindow of its own (see the main window); make sure it
     // is a real X window and that the server knows it before GLFW's connection refers to it.
@@ -17,8 +19,12 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
     gdk_window_ensure_native(gdkWindow);
     gdk_display_sync(gtk_widget_get_display(widget));
     const Window parent = gdk_x11_window_get_xid(gdkWindow);
+    // GTK lays out in logical pixels; X (and GL) work in device pixels, `scale` of them per
+    // logical one on a scaled desktop (GDK_SCALE).
     GtkAllocation area;
     gtk_widget_get_allocation(widget, &area);
+    const int scale = gtk_widget_get_scale_factor(widget);
+    setGLViewScale(scale);
 
     Display* display = glfwGetX11Display();
     const Window child = glfwGetX11Window(view);
@@ -26,8 +32,8 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
     // spectrum view) never shows leftovers of a dialog that covered it.
     XSetWindowBackground(display, child, BlackPixel(display, DefaultScreen(display)));
     XReparentWindow(display, child, parent, 0, 0);
-    XResizeWindow(display, child, static_cast<unsigned>(area.width),
-                  static_cast<unsigned>(area.height));
+    XResizeWindow(display, child, static_cast<unsigned>(area.width * scale),
+                  static_cast<unsigned>(area.height * scale));
     XMapRaised(display, child);
     XSync(display, False);
 }

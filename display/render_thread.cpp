@@ -3,6 +3,7 @@
 #include <GL/glew.h>   // before any other GL header
 #include <GLFW/glfw3.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -15,6 +16,8 @@
 namespace {
 
 constexpr auto FRAME_PAUSE = std::chrono::milliseconds(16);
+
+std::atomic<int> glViewScale{1};
 
 // Per-frame working storage, kept between frames so a frame allocates nothing once the vectors
 // have grown. One per render thread.
@@ -34,7 +37,11 @@ void drawLineStrip(const std::vector<Vertex2>& vertices, float r, float g, float
 
 void drawFrame(GLFWwindow* window, FrameScratch& scratch) {
     glfwMakeContextCurrent(window);
-    glViewport(0, 0, GL_VIEW_FULL_WIDTH, GL_VIEW_HEIGHT);
+    // On a scaled desktop the whole view, in device pixels, shows the picture a 1160 x 80 view
+    // shows, traces as thick as the scale (as Windows stretches a DPI-unaware window).
+    const int scale = glViewScale.load();
+    glViewport(0, 0, GL_VIEW_FULL_WIDTH * scale, GL_VIEW_HEIGHT * scale);
+    glLineWidth(static_cast<GLfloat>(scale));
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
 
@@ -76,5 +83,7 @@ void renderWaveform(GLFWwindow* window) {
     thread_local FrameScratch scratch;
     drawFrame(window, scratch);
 }
+
+void setGLViewScale(int scale) { glViewScale.store(scale > 0 ? scale : 1); }
 
 void startGLRenderThread() { glRenderThread = std::thread(renderLoop); }

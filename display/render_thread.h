@@ -13,3 +13,8 @@ void startGLRenderThread();
 // Draws one frame into `window` and presents it: black background, the waveform in green, the
 // spectrum in red over it. Render thread only (it makes the view's context current on itself).
 void renderWaveform(GLFWwindow* window);
+
+// Device pixels per layout pixel of the views: 1, or the desktop's scale (GDK_SCALE=2 gives 2),
+// under which a view's 1160 x 80 are 2320 x 160 device pixels. Set by the platform's view
+// hosting while it places the views, before the render thread starts; any thread.
+void setGLViewScale(int scale);

@@ -290,3 +290,8 @@ void waitForRunningExports() {
     std::unique_lock<std::mutex> lock(exportsMutex);
     exportsIdle.wait(lock, [] { return runningExports == 0; });
 }
+
+bool exportsRunning() {
+    std::lock_guard<std::mutex> lock(exportsMutex);
+    return runningExports > 0;
+}

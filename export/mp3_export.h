@@ -15,3 +15,4 @@ void noteExportStarted();      // GUI thread, just before the export thread is c
 void noteExportFinished();     // export thread, as its very last action (also if the thread could
                                // not be created)
 void waitForRunningExports();  // any thread but an export thread; blocks until no export runs
+bool exportsRunning();         // any thread; never blocks for longer than a counter update

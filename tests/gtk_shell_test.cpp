@@ -128,6 +128,16 @@ TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherT
     GtkMainWindowShell shell("");
     shell.create();
     shell.show();
+    // Every control exactly at its rectangle, whatever the theme pads (Adwaita: 34 px buttons).
+    for (auto [control, want] : {std::pair{hwndStart, GdkRectangle{20, 20, 140, 30}},
+         {hwndStop, {180, 20, 80, 30}}, {hwndExportMP3, {270, 20, 90, 30}}, {hwndStatus, {20, 60, 1160, 20}},
+         {hwndVolumeMeter, {20, 90, 1160, 20}}, {hwndWaveformGLContainer, {20, 120, 1160, 80}},
+         {hwndSpectrumGLContainer, {20, 210, 1160, 80}}}) {
+        GtkAllocation a;
+        gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(control), &a);
+        EXPECT_TRUE(gdk_rectangle_equal(&a, &want)) << a.x << "," << a.y << " " << a.width << "x" << a.height;
+    }
+    const int s = gtk_widget_get_scale_factor(shell.window());   // device pixels: GDK_SCALE
     glfwInit();
     glfwWaveformWin = createGLFWChild(hwndWaveformGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
     ASSERT_NE(glfwWaveformWin, nullptr);
@@ -144,8 +154,8 @@ TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherT
         XGetWindowAttributes(d, child, &a);
         EXPECT_EQ(a.x, 0);
         EXPECT_EQ(a.y, 0);
-        EXPECT_EQ(a.width, GL_VIEW_FULL_WIDTH);   // the container's size, not the 680 asked
-        EXPECT_EQ(a.height, GL_VIEW_HEIGHT);
+        EXPECT_EQ(a.width, GL_VIEW_FULL_WIDTH * s);   // the container's size, not the 680 asked
+        EXPECT_EQ(a.height, GL_VIEW_HEIGHT * s);
         EXPECT_EQ(a.map_state, IsViewable);
         Window root, parent, *children = nullptr;
         unsigned count = 0;
@@ -168,7 +178,7 @@ TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherT
     glRenderThread.join();
     const Snapshot still = snapshot(glfwGetX11Window(glfwWaveformWin));
     EXPECT_EQ(still.at(10, 10), BLUE);
-    EXPECT_EQ(still.at(1150, 70), BLUE);
+    EXPECT_EQ(still.at(1150 * s, 70 * s), BLUE);
 
     // The context is free: another thread can make it current.
     bool madeCurrent = false;
@@ -207,18 +217,19 @@ TEST_F(GtkShellTest, WithoutTheSpectrumViewTheErrorIsShownAndTheWaveformViewStil
     EXPECT_EQ(messaging.errorBoxes()[0], SPECTRUM_VIEW_FAILED_TEXT);
 
     // y = 0.5 lands on row 20 of 80 (rows count from the top); y = 0 on row 40.
+    const int s = gtk_widget_get_scale_factor(real.window());   // same picture, s x the pixels
     Snapshot frame;
     const Window view = glfwGetX11Window(glfwWaveformWin);
     ASSERT_TRUE(pumpUntil([&] {
         frame = snapshot(view);
-        return frame.countInRow(19, GREEN) + frame.countInRow(20, GREEN) > 1000;
+        return frame.countInRow(20 * s - 1, GREEN) + frame.countInRow(20 * s, GREEN) > 1000 * s;
     })) << "the render thread never drew the waveform";
-    EXPECT_GT(frame.countInRow(39, RED) + frame.countInRow(40, RED), 1000);
+    EXPECT_GT(frame.countInRow(40 * s - 1, RED) + frame.countInRow(40 * s, RED), 1000 * s);
     int peakColumn = -1;
     for (int x = 0; x < frame.width; ++x)
-        if (frame.at(x, 1) == RED) peakColumn = x;
-    EXPECT_NEAR(peakColumn, 580, 2);
-    EXPECT_EQ(frame.at(5, 70), BLACK);
+        if (frame.at(x, s) == RED) peakColumn = x;
+    EXPECT_NEAR(peakColumn, 580 * s, 2 * s);
+    EXPECT_EQ(frame.at(5 * s, 70 * s), BLACK);
     destroyWindow(real);   // joins the render thread, drops the view, terminates GLFW
     EXPECT_FALSE(glRenderThread.joinable());
 }
@@ -301,12 +312,12 @@ TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThrea
     EXPECT_EQ(lines()[1], "Recording failed: could not create /tmp/take.wav");
     EXPECT_EQ(lines()[2], "Saved to: /tmp/take.wav");
 
-    // An error box from a worker: shown on the GTK thread (inside gtk_dialog_run's own loop,
-    // so a timer answers it there); the worker waits for the OK.
+    // An error box from a worker: shown on the GTK thread, neither modal nor grabbing (the main
+    // window keeps its clicks); the worker waits for the OK.
     struct BoxCheck {
         std::atomic<bool> returned{false};
         std::string title;
-        bool workerWasWaiting = false;
+        bool workerWasWaiting = false, blocksMainWindow = true;
     } check;
     std::thread worker([&] {
         showErrorBox(L"Export failed: disk full");
@@ -323,6 +334,7 @@ TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThrea
         if (box == nullptr) return G_SOURCE_CONTINUE;
         c->title = gtk_window_get_title(GTK_WINDOW(box));
         c->workerWasWaiting = !c->returned.load();
+        c->blocksMainWindow = gtk_window_get_modal(GTK_WINDOW(box)) || gtk_grab_get_current();
         gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
         return G_SOURCE_REMOVE;
     }, &check);
@@ -330,6 +342,7 @@ TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThrea
     worker.join();
     EXPECT_EQ(check.title, "Error");
     EXPECT_TRUE(check.workerWasWaiting);
+    EXPECT_FALSE(check.blocksMainWindow);
 
     // After the window is gone, a late done message is dropped, as for a destroyed HWND.
     glRunning.store(true);
@@ -338,4 +351,19 @@ TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThrea
     pumpGtk();
     EXPECT_EQ(lines().size(), 3u);
     installPlatformMessaging(nullptr);
+}
+
+TEST(GtkSaveDialog, AudioFilesMatchInAnyCaseAndANameMustBeUtf8InAnExistingFolder) {
+    ensureGtk();
+    GtkFileFilter* filter = GTK_FILE_FILTER(g_object_ref_sink(newFileFilter("Audio Files", AUDIO_FILE_PATTERNS)));
+    for (auto [name, listed] : {std::pair{"X.WAV", 1}, {"y.Mp3", 1}, {"z.wav", 1}, {"z.wav.txt", 0}}) {
+        GtkFileFilterInfo info{GTK_FILE_FILTER_DISPLAY_NAME, nullptr, nullptr, name, nullptr};
+        EXPECT_EQ(gtk_file_filter_filter(filter, &info), listed) << name;
+    }
+    g_object_unref(filter);
+    TempDir dir;
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("caf\xE9")));   // Latin-1 bytes
+    EXPECT_EQ(savePathRefusal(dir.file("x.wav").c_str()), nullptr);
+    EXPECT_NE(savePathRefusal(dir.file("caf\xE9/x.wav").c_str()), nullptr);   // would become U+FFFD
+    EXPECT_NE(savePathRefusal(dir.file("missing/x.wav").c_str()), nullptr);
 }

@@ -125,6 +125,20 @@ echo "     MP3 decodes to $(field duration "$decoded") s at $(field frequency "$
 expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")" 1000 10
 expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
 
+# An export's error box leaves the main window usable: Start and Stop work while it is up.
+rm -f "$take"
+click_export
+choose_path "$out/no source.mp3"; box=$(find_window '^Error$' 10)
+expect "error box: the missing recording is reported" [ -n "$box" ]
+during="$out/during box.wav"
+click_start
+expect "error box up: Start opens the Save As dialog" choose_path "$during"
+until_true 10 test -e "$during"; sleep 1
+click_stop
+expect "error box up: Stop ends the recording" until_true 10 status_is "Saved to: $during"
+expect "error box up: the box stays until dismissed" xdotool search --name '^Error$'
+"$send_close" "$box"
+
 lines_before=$(wc -l <"$status")
 click_start
 dialog=$(find_window '^Save As$' 10)
@@ -189,7 +203,6 @@ app_pid=$!
 box=$(find_window '^Error$' 20)
 expect "no GL: the error box appears at start-up" [ -n "$box" ]
 import -window root "$artifacts/no-gl-error-box.png"
-[ -z "$box" ] || "$send_close" "$box"
 win=$(find_window '^Sonabel with FFT$' 20)
 eval "$(xdotool getwindowgeometry --shell "$win")"; ox=$X oy=$Y
 nogl="$out/no gl.wav"
@@ -200,6 +213,7 @@ sleep 1
 shot=$(screenshot no-gl-recording)
 click_stop
 expect "no GL: status shows Saved to: and the path" until_true 10 status_is "Saved to: $nogl"
+[ -z "$box" ] || "$send_close" "$box"   # recorded with the start-up box still up
 check_wav "no GL" "$nogl"
 expect "no GL: the WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
 expect "no GL: no waveform is drawn" [ "$(field waveform_green "$shot")" = 0 ]

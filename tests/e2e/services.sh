@@ -63,11 +63,12 @@ stop_pulse() {
   stop_pid PULSE_PID
 }
 
-# start_xvfb [extra Xvfb arguments...]: picks a free display itself (-displayfd).
+# start_xvfb [extra Xvfb arguments...]: picks a free display itself (-displayfd). The screen is
+# 1280x1500x24 unless SONABEL_XVFB_SCREEN says otherwise (a scaled display needs more pixels).
 start_xvfb() {
   services_dir
   local fdfile="$SERVICES_DIR/display.$RANDOM"
-  Xvfb -displayfd 9 -screen 0 1280x1500x24 -nolisten tcp "$@" 9>"$fdfile" \
+  Xvfb -displayfd 9 -screen 0 "${SONABEL_XVFB_SCREEN:-1280x1500x24}" -nolisten tcp "$@" 9>"$fdfile" \
     2>"$SERVICES_DIR/xvfb.log" &
   XVFB_PID=$!
   for _ in $(seq 100); do

@@ -9,6 +9,29 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "display/frame_builder.h"
+
+namespace {
+
+// The views' X windows; GTK thread only.
+std::vector<Window> viewWindows;
+
+// Nothing reads GLFW's own X connection (its events are never polled), so the views' Expose
+// events are also selected on GTK's connection and caught here, on the GTK thread: a view that a
+// dialog uncovered gets its picture back from the render thread's next pass.
+GdkFilterReturn repaintExposedView(GdkXEvent* xevent, GdkEvent*, gpointer) {
+    const XEvent* event = static_cast<const XEvent*>(xevent);
+    if (event->type == Expose &&
+        std::find(viewWindows.begin(), viewWindows.end(), event->xexpose.window) != viewWindows.end())
+        requestViewRepaint();
+    return GDK_FILTER_CONTINUE;
+}
+
+}  // namespace
+
 void placeViewInContainer(GLFWwindow* view, HWND container) {
     // The container is a widget with a GdkWindow of its own (see the main window); make sure it
     // is a real X window and that the server knows it before GLFW's connection refers to it.
@@ -30,4 +53,10 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
                   static_cast<unsigned>(area.height));
     XMapRaised(display, child);
     XSync(display, False);
+
+    // X lets several clients select Expose on one window.
+    if (viewWindows.empty()) gdk_window_add_filter(nullptr, repaintExposedView, nullptr);
+    viewWindows.push_back(child);
+    XSelectInput(gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget)), child, ExposureMask);
+    gdk_display_flush(gtk_widget_get_display(widget));
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # CPU, memory and system-log cost of the running Linux app, the way a user runs it: Release
 # build, a private Xvfb (Mesa software GL) and a private PulseAudio whose default source is a
-# real-time 48 kHz stereo 1 kHz tone (null sink fed by pacat), Start/Stop driven with xdotool.
+# real-time 48 kHz stereo 997 Hz tone (null sink fed by pacat), Start/Stop driven with xdotool.
 # Prints, in one run: CPU % of one core while recording (20 s) and idle afterwards (10 s), for
 # the app in total and per thread (from /proc/<pid>/task/*/schedstat), RSS at the start and end
 # of the take, parecord on the same source over the same 20 s as the floor, system-log traffic
@@ -36,9 +36,10 @@ trap cleanup EXIT
 start_pulse || exit 1
 start_xvfb || exit 1
 # Stereo, 48 kHz, delivered in real time (low-latency playback into a null sink, recorded from
-# its monitor). No dither, so every 48-sample period of the 1 kHz tone repeats exactly.
+# its monitor). 997 Hz: no whole number of samples is a whole number of periods below 1 s, so
+# any lost or repeated stretch of samples breaks the tone's phase (see breaks below).
 pactl load-module module-null-sink sink_name=benchtone rate=48000 channels=2 format=float32le >/dev/null
-sox -D -q -n -r 48000 -c 2 -b 16 -e signed -t raw - synth 600 sine 1000 sine 1000 vol 0.5 2>/dev/null |
+sox -D -q -n -r 48000 -c 2 -b 16 -e signed -t raw - synth 600 sine 997 sine 997 vol 0.5 2>/dev/null |
   pacat --playback --latency-msec=20 --rate=48000 --channels=2 --format=s16le -d benchtone \
     >/dev/null 2>&1 &
 tone_pid=$!
@@ -120,15 +121,16 @@ sleep "$IDLE_SECONDS"
 thread_times "$app_pid" >"$work/idle1"
 rss2=$(rss_kib "$app_pid")
 
-# Phase breaks of the first channel: a 1 kHz tone at 48 kHz repeats every 48 samples, so a lost
-# or doubled sample shows as a jump between a sample and the one 48 earlier.
+# Phase breaks of the first channel: a pure tone obeys x[n] = 2 cos(w) x[n-1] - x[n-2]; 16-bit
+# rounding leaves a residual of a few units, a lost or repeated sample one of hundreds or more.
 breaks() {
-  sox "$1" -t dat - remix 1 2>/dev/null | awk '
+  sox "$1" -t dat - remix 1 2>/dev/null | awk -v c="$(awk 'BEGIN { printf "%.12f", 2 * cos(2 * 3.14159265358979 * 997 / 48000) }')" '
     /^;/ { next }
-    { v = int($2 * 32768 + ($2 < 0 ? -0.5 : 0.5)); i = n % 48
-      if (n >= 48 && (v - h[i] > 3 || h[i] - v > 3)) { if (b < 5) at = at sprintf(" %.3f", n / 48000); ++b }
-      h[i] = v; ++n }
-    END { printf "%d breaks in %.3f s (first at s:%s)", b, n / 48000, at }'
+    { v = $2 * 32768
+      if (n >= 2) { r = v - c * p1 + p2; if ((r > 50 || r < -50) && n - last > 48) {
+        if (b < 5) at = at sprintf(" %.3f", n / 48000); ++b; last = n } }
+      p2 = p1; p1 = v; ++n }
+    END { printf "%d phase breaks in %.3f s%s", b, n / 48000, b ? " (at s:" at ")" : "" }'
 }
 
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"

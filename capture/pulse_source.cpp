@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -61,9 +62,9 @@ private:
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
-    bool peeked_ = false;   // a fragment was peeked and must be dropped
-    const void* fragment_ = nullptr;   // the peeked fragment, readable until dropped
+    std::vector<unsigned char> fragment_;   // copy of the last fragment, until the next poll
     std::uint32_t fragmentFrames_ = 0;
+    bool fragmentIsHole_ = false;
 };
 
 PulseCaptureSource::~PulseCaptureSource() {
@@ -72,7 +73,6 @@ PulseCaptureSource::~PulseCaptureSource() {
         MainloopLock lock(loop_);
         if (stream_ != nullptr) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            if (peeked_) pa_stream_drop(stream_);
             if (connected_) pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
         }
@@ -190,45 +190,47 @@ bool PulseCaptureSource::healthy() const {
 
 CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
-    // One mainloop lock per poll: the fragment handed out last is dropped and the next one is
-    // peeked here, so getBuffer and releaseBuffer need no lock of their own.
-    MainloopLock lock(loop_);
-    if (peeked_) {
-        pa_stream_drop(stream_);
-        peeked_ = false;
-    }
     frames = 0;
+    // One mainloop lock per poll: the next fragment is peeked, copied and dropped here, so
+    // getBuffer and releaseBuffer need no lock. No fragment stays peeked once the lock is
+    // released: when the server dies, the mainloop thread waits (lock held) for every peeked
+    // block of the server's memory to be dropped, and a drop needs the lock.
+    MainloopLock lock(loop_);
     // A server that went away ends the recording, as a failed GetNextPacketSize does on WASAPI.
     if (!healthy()) return PULSE_E_FAIL;
+    const void* data = nullptr;
     std::size_t bytes = 0;
-    if (pa_stream_peek(stream_, &fragment_, &bytes) < 0) return PULSE_E_FAIL;
-    // bytes == 0: nothing queued (nothing to drop). Null data with bytes > 0: a hole in the
-    // stream, handed on as a silent packet of that length. The fragment stays valid (it is
-    // referenced by the stream) until pa_stream_drop.
-    peeked_ = bytes > 0;
-    fragmentFrames_ = static_cast<std::uint32_t>(bytes / frameBytes_);
-    frames = fragmentFrames_;
+    if (pa_stream_peek(stream_, &data, &bytes) < 0) return PULSE_E_FAIL;
+    if (bytes == 0) return 0;   // nothing queued, nothing to drop
+    // Null data with bytes > 0 is a hole in the stream, handed on as a silent packet.
+    fragmentIsHole_ = data == nullptr;
+    if (!fragmentIsHole_) {
+        const auto* first = static_cast<const unsigned char*>(data);
+        fragment_.assign(first, first + bytes);   // keeps its capacity from packet to packet
+    }
+    pa_stream_drop(stream_);
+    frames = static_cast<std::uint32_t>(bytes / frameBytes_);
+    fragmentFrames_ = frames;
     return 0;
 }
 
 CaptureResult PulseCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
                                             std::uint32_t& flags) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
-    data = peeked_ ? fragment_ : nullptr;
-    frames = peeked_ ? fragmentFrames_ : 0;
+    data = fragmentIsHole_ ? nullptr : fragment_.data();
+    frames = fragmentFrames_;
     flags = 0;
     return 0;
 }
 
 CaptureResult PulseCaptureSource::releaseBuffer(std::uint32_t) {
-    return 0;   // dropped by the next poll (or by stop), under that call's lock
+    fragmentFrames_ = 0;
+    return 0;
 }
 
 CaptureResult PulseCaptureSource::stop() {
     if (stream_ == nullptr || !connected_) return 0;
     MainloopLock lock(loop_);
-    if (peeked_) pa_stream_drop(stream_);
-    peeked_ = false;
     pa_stream_disconnect(stream_);
     connected_ = false;
     return 0;

@@ -25,8 +25,8 @@ public:
     // Replaces `out` with the held samples, oldest first. Reuses out's storage.
     void copyTo(std::vector<std::int16_t>& out) const;
     std::vector<std::int16_t> snapshot() const;
-    // Replaces `out` with every `step`-th held sample (step >= 1) (the oldest, then step, 2 * step, ...
-    // older-first indices below size()). Reuses out's storage.
+    // Replaces `out` with every `step`-th held sample (step >= 1): oldest-first indices 0, step,
+    // 2 * step, ... below size(). Reuses out's storage.
     void copyEvery(std::size_t step, std::vector<std::int16_t>& out) const;
 
 private:

@@ -38,8 +38,10 @@ start_xvfb || exit 1
 # Stereo, 48 kHz, delivered in real time (low-latency playback into a null sink, recorded from
 # its monitor). 997 Hz: no whole number of samples is a whole number of periods below 1 s, so
 # any lost or repeated stretch of samples breaks the tone's phase (see breaks below).
-pactl load-module module-null-sink sink_name=benchtone rate=48000 channels=2 format=float32le >/dev/null
-sox -D -q -n -r 48000 -c 2 -b 16 -e signed -t raw - synth 600 sine 997 sine 997 vol 0.5 2>/dev/null |
+pactl load-module module-null-sink sink_name=benchtone rate=48000 channels=2 format=float32le \
+  >/dev/null
+sox -D -q -n -r 48000 -c 2 -b 16 -e signed -t raw - synth 600 sine 997 sine 997 vol 0.5 \
+  2>/dev/null |
   pacat --playback --latency-msec=20 --rate=48000 --channels=2 --format=s16le -d benchtone \
     >/dev/null 2>&1 &
 tone_pid=$!
@@ -124,7 +126,9 @@ rss2=$(rss_kib "$app_pid")
 # Phase breaks of the first channel: a pure tone obeys x[n] = 2 cos(w) x[n-1] - x[n-2]; 16-bit
 # rounding leaves a residual of a few units, a lost or repeated sample one of hundreds or more.
 breaks() {
-  sox "$1" -t dat - remix 1 2>/dev/null | awk -v c="$(awk 'BEGIN { printf "%.12f", 2 * cos(2 * 3.14159265358979 * 997 / 48000) }')" '
+  local c
+  c=$(awk 'BEGIN { printf "%.12f", 2 * cos(2 * 3.14159265358979 * 997 / 48000) }')
+  sox "$1" -t dat - remix 1 2>/dev/null | awk -v c="$c" '
     /^;/ { next }
     { v = $2 * 32768
       if (n >= 2) { r = v - c * p1 + p2; if ((r > 50 || r < -50) && n - last > 48) {
@@ -138,7 +142,8 @@ report recording "$RECORD_SECONDS" "$work/rec0" "$work/rec1"
 awk -v a="$rec0" -v b="$rec1" -v s="$RECORD_SECONDS" \
   'BEGIN { printf "parecord   floor     %6.2f %% of one core\n", (b - a) / (s * 1e7) }'
 report idle "$IDLE_SECONDS" "$work/idle0" "$work/idle1"
-echo "RSS        take start $rss0 KiB, take end $rss1 KiB (growth $((rss1 - rss0)) KiB), idle $rss2 KiB"
+echo "RSS        take start $rss0 KiB, take end $rss1 KiB (growth $((rss1 - rss0)) KiB)," \
+     "idle $rss2 KiB"
 echo "/dev/log   $devlog socket calls in 3 s of recording"
 echo "app WAV    $(breaks "$take")"
 echo "parecord   $(breaks "$work/floor.wav")"

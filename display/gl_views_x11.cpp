@@ -24,8 +24,9 @@ std::vector<Window> viewWindows;
 // dialog uncovered gets its picture back from the render thread's next pass.
 GdkFilterReturn repaintExposedView(GdkXEvent* xevent, GdkEvent*, gpointer) {
     const XEvent* event = static_cast<const XEvent*>(xevent);
-    if (event->type == Expose &&
-        std::find(viewWindows.begin(), viewWindows.end(), event->xexpose.window) != viewWindows.end())
+    if (event->type != Expose) return GDK_FILTER_CONTINUE;
+    const Window window = event->xexpose.window;
+    if (std::find(viewWindows.begin(), viewWindows.end(), window) != viewWindows.end())
         requestViewRepaint();
     return GDK_FILTER_CONTINUE;
 }

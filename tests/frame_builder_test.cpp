@@ -126,7 +126,8 @@ TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnS
     EXPECT_EQ(frame.picked.size(), 1171u);
     std::vector<Vertex2> fromFrame, fromAll;
     buildFrameWaveformVertices(frame, fromFrame);
-    buildWaveformVertices(std::vector<std::int16_t>(samples.begin() + 4464, samples.end()), fromAll);
+    const std::vector<std::int16_t> newest(samples.begin() + 4464, samples.end());
+    buildWaveformVertices(newest, fromAll);
     ASSERT_EQ(fromFrame.size(), fromAll.size());
     for (std::size_t k = 0; k < fromAll.size(); ++k) {
         EXPECT_EQ(fromFrame[k].x, fromAll[k].x) << k;

@@ -116,8 +116,12 @@ expect "screen: nothing is drawn into the spectrum view" [ "$(field spectrum_vie
 
 # The idle view is drawn once and then left alone: a Save As dialog moved over the views and
 # cancelled must leave the same picture (the uncovered view is repainted, not left black).
-view_pixels() { convert "$artifacts/$1.png" -crop "1160x170+$((ox + 20))+$((oy + 120))" +repage "$work/$1-views.png"; }
-differing() { compare -metric AE "$work/$1-views.png" "$work/$2-views.png" null: 2>&1 | cut -d' ' -f1; }
+view_pixels() {
+  convert "$artifacts/$1.png" -crop "1160x170+$((ox + 20))+$((oy + 120))" +repage "$work/$1-views.png"
+}
+differing() {
+  compare -metric AE "$work/$1-views.png" "$work/$2-views.png" null: 2>&1 | cut -d' ' -f1
+}
 import -window root "$artifacts/idle.png"
 click_export
 dialog=$(find_window '^Save As$' 10)
@@ -131,7 +135,8 @@ sleep 0.5
 import -window root "$artifacts/idle-uncovered.png"
 for s in idle idle-covered idle-uncovered; do view_pixels "$s"; done
 expect "expose: the dialog covered the views" [ "$(differing idle idle-covered)" -gt 10000 ]
-expect "expose: the views show the same picture once the dialog is gone" [ "$(differing idle idle-uncovered)" = 0 ]
+expect "expose: the views show the same picture once the dialog is gone" \
+  [ "$(differing idle idle-uncovered)" = 0 ]
 
 mp3="$out/export take.mp3"
 click_export

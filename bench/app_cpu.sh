@@ -58,10 +58,15 @@ thread_times() {
   local t
   for t in /proc/"$1"/task/*; do
     read -r ns _ <"$t/schedstat" 2>/dev/null || continue
-    local name
+    local name tid=${t##*/}
     name=$(tr ' ' '_' <"$t/comm")
-    [ "${t##*/}" != "$1" ] || name="main(GTK)"
-    echo "${t##*/} $name $ns"
+    # Our own threads are unnamed: the main thread is the GTK one, the render thread exists
+    # from start-up, the capture thread only from Start on.
+    if [ "$tid" = "$1" ]; then name="main(GTK)"
+    elif [ "$name" = sonabel ] && [ -s "$work/before-start" ]; then
+      grep -q "^$tid " "$work/before-start" && name=render || name=capture
+    fi
+    echo "$tid $name $ns"
   done
 }
 proc_ns() { awk '{ s += $3 } END { print s + 0 }' <(thread_times "$1"); }
@@ -82,6 +87,8 @@ click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
 sleep 3   # start-up settles
 
 # --- Recording: parecord on the same source from before Start until after the app has saved.
+thread_times "$app_pid" >"$work/threads"
+mv "$work/threads" "$work/before-start"
 parecord --rate=48000 --channels=2 --format=s16le -d benchtone.monitor "$work/floor.wav" &
 rec_pid=$!
 take="$work/take.wav"

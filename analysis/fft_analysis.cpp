@@ -67,7 +67,8 @@ std::vector<std::complex<float>> runFFT(const std::vector<std::complex<float>>& 
 }
 
 void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate) {
-    emitDebugLine("[FFT] processFFT called\n");
+    const bool debug = debugLinesEnabled();
+    if (debug) emitDebugLine("[FFT] processFFT called\n");
     initBlackman();
 
     // The transform input and the magnitudes keep their storage on this (the capture) thread,
@@ -104,8 +105,10 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
         // spectrum's storage becomes the next call's magnitude vector.
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.swap(magnitude);
+        ++spectrumGeneration;
     }
 
+    if (!debug) return;
     char line[128];
     std::snprintf(line, sizeof line, "[FFT] MaxBin: %zu, Freq: %.2f Hz, Mag: %.5f\n", maxBin,
                   static_cast<double>(freq), static_cast<double>(maxMag));

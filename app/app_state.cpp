@@ -25,6 +25,7 @@ std::vector<float> fftInputBuffer;
 std::mutex fftInputMutex;
 WaveformBuffer waveformBufferL(MAX_WAVEFORM_SIZE);
 std::vector<float> spectrumBuffer;
+std::uint64_t spectrumGeneration = 0;
 std::mutex waveformMutex;
 std::mutex spectrumMutex;
 std::thread glRenderThread;

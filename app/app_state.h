@@ -48,6 +48,9 @@ extern std::mutex waveformMutex;
 extern WaveformBuffer waveformBufferL;           // newest MAX_WAVEFORM_SIZE samples
 extern std::mutex spectrumMutex;
 extern std::vector<float> spectrumBuffer;        // empty, or FFT_SIZE / 2 values in [0, 1]
+// Bumped by every writer of spectrumBuffer, under spectrumMutex (the waveform buffer counts its
+// own changes): the render thread redraws only when one of the two moved.
+extern std::uint64_t spectrumGeneration;
 
 extern std::atomic<float> currentLevel;          // RMS of the last packet, 0..1
 extern std::atomic<bool> glRunning;              // render loop runs while true

@@ -64,6 +64,7 @@ void onStartRecording(MainWindowShell& shell) {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
+        ++spectrumGeneration;
     }
     const std::wstring path = shell.browseSavePath();
     if (path.empty()) return;

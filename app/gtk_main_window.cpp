@@ -98,7 +98,7 @@ void GtkMainWindowShell::create() {
 
     meter_ = gtk_drawing_area_new();
     g_object_set_data(G_OBJECT(meter_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_VOLUME_METER));
-    g_signal_connect(meter_, "draw", G_CALLBACK(paintLevelMeter), nullptr);
+    g_signal_connect(meter_, "draw", G_CALLBACK(paintLevelMeter), &meterBar_);
     place(fixed, meter_, 20, 90, GL_VIEW_FULL_WIDTH, 20);
     hwndVolumeMeter = asHwnd(meter_);
 
@@ -155,7 +155,9 @@ void GtkMainWindowShell::setStatusText(const std::wstring& text) {
 }
 
 void GtkMainWindowShell::invalidateLevelMeter() {
-    if (meter_ != nullptr) gtk_widget_queue_draw(meter_);
+    if (meter_ != nullptr &&
+        meterBar_.moved(currentLevel.load(), 0, gtk_widget_get_allocated_width(meter_)))
+        gtk_widget_queue_draw(meter_);
 }
 
 void GtkMainWindowShell::destroyMainWindow() {

@@ -1,8 +1,7 @@
 // Messaging for the GTK shell. Posted messages: one FIFO queue, drained by one idle source on
 // the GTK thread, so they arrive in posting order and the sender never waits. Error boxes: a
-// non-modal dialog on the GTK thread; other threads wait for its dismissal. Debug lines: syslog.
-#include <syslog.h>
-
+// non-modal dialog on the GTK thread; other threads wait for its dismissal. Debug lines: GLib's
+// structured logging (gtk_debug_log.cpp).
 #include <condition_variable>
 #include <mutex>
 
@@ -75,11 +74,9 @@ void runErrorDialog(const std::wstring& text) {
 }
 
 GtkMessaging::GtkMessaging(GtkMainWindowShell& shell)
-    : shell_(shell), guiThread_(std::this_thread::get_id()) {
-    openlog("sonabel", LOG_PID, LOG_USER);
-}
+    : shell_(shell), guiThread_(std::this_thread::get_id()) {}
 
-GtkMessaging::~GtkMessaging() { closelog(); }
+GtkMessaging::~GtkMessaging() = default;
 
 void GtkMessaging::postMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t) {
     bool schedule = false;
@@ -124,4 +121,6 @@ void GtkMessaging::showErrorBox(const std::wstring& text) {
     request.dismissed.wait(lock, [&] { return request.done; });
 }
 
-void GtkMessaging::debugLine(const char* line) { syslog(LOG_DEBUG, "%s", line); }
+void GtkMessaging::debugLine(const char* line) { glibDebugLine(line); }
+
+bool GtkMessaging::debugEnabled() { return glibDebugEnabled(); }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "app/level_meter.h"
 #include "display/gl_views.h"
 #include "app/messaging.h"
 
@@ -46,15 +47,18 @@ private:
     GtkWidget* window_ = nullptr;
     GtkWidget* status_ = nullptr;
     GtkWidget* meter_ = nullptr;
+    LevelBarTracker meterBar_;   // the meter's painted bar edge
 };
 
-// cairo painting of the level meter (a GtkDrawingArea's "draw" handler).
-gboolean paintLevelMeter(GtkWidget* meter, cairo_t* cr, gpointer);
-// The meter geometry alone, so it can be painted onto any cairo surface.
-void paintLevelMeterRect(cairo_t* cr, int width, int height, float level);
+// cairo painting of the level meter (a GtkDrawingArea's "draw" handler); `bar` is the
+// LevelBarTracker that learns the painted edge.
+gboolean paintLevelMeter(GtkWidget* meter, cairo_t* cr, gpointer bar);
+// The meter geometry alone, so it can be painted onto any cairo surface. Returns the bar's
+// right edge.
+int paintLevelMeterRect(cairo_t* cr, int width, int height, float level);
 
 // PlatformMessaging for GTK: posted messages go through one FIFO queue drained on the GTK
-// thread; error boxes are shown on the GTK thread; debug lines go to syslog.
+// thread; error boxes are shown on the GTK thread; debug lines go to GLib's logging.
 class GtkMessaging final : public PlatformMessaging {
 public:
     // Construct on the GTK thread: that thread is the one error boxes are shown on.
@@ -67,8 +71,9 @@ public:
     // Any thread. On the GTK thread the dialog runs at once; another thread waits until the GTK
     // thread has shown it and the user dismissed it (a GTK main loop must be running then).
     void showErrorBox(const std::wstring& text) override;
-    // Any thread: syslog(LOG_DEBUG), never the terminal.
+    // Any thread: glibDebugLine.
     void debugLine(const char* line) override;
+    bool debugEnabled() override;
 
 private:
     struct Posted {
@@ -91,6 +96,13 @@ GtkFileFilter* newFileFilter(const char* name, const char* const* patterns);
 constexpr const char* AUDIO_FILE_PATTERNS[] = {"*.wav", "*.mp3", nullptr};
 // Why the dialog must refuse the chosen on-disk name (not UTF-8, or no such folder), or null.
 const char* savePathRefusal(const char* name);
+
+// GLib structured logging at debug level in the "sonabel" domain: enabled only when
+// G_MESSAGES_DEBUG names the domain (or is "all"). glibDebugLine never waits for the log's
+// destination (a writer thread of its own writes the line; it is dropped when 256 lines wait).
+// Any thread.
+bool glibDebugEnabled();
+void glibDebugLine(const char* line);
 
 // Runs the error dialog for `text` on the calling (GTK) thread until dismissed.
 void runErrorDialog(const std::wstring& text);

@@ -20,6 +20,7 @@ public:
         std::fprintf(stderr, "Error: %s\n", narrow.c_str());
     }
     void debugLine(const char*) override {}
+    bool debugEnabled() override { return false; }
 };
 
 DefaultMessaging defaultMessaging;
@@ -38,3 +39,5 @@ void postAppMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_
 void showErrorBox(const std::wstring& text) { installed.load()->showErrorBox(text); }
 
 void emitDebugLine(const char* line) { installed.load()->debugLine(line); }
+
+bool debugLinesEnabled() { return installed.load()->debugEnabled(); }

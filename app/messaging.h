@@ -20,6 +20,9 @@ public:
     virtual void showErrorBox(const std::wstring& text) = 0;
     // Emits one complete line (newline included) to the debug output. Any thread.
     virtual void debugLine(const char* line) = 0;
+    // False when debugLine would discard its line, so callers can skip formatting it. Any
+    // thread; cheap (asked once per packet).
+    virtual bool debugEnabled() { return true; }
 };
 
 // Installs the process's implementation; nullptr restores the default (posts and lines are
@@ -29,3 +32,4 @@ void installPlatformMessaging(PlatformMessaging* messaging);
 void postAppMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);
 void showErrorBox(const std::wstring& text);
 void emitDebugLine(const char* line);
+bool debugLinesEnabled();

@@ -8,6 +8,7 @@ WaveformBuffer::WaveformBuffer(std::size_t capacity) : ring_(capacity) {}
 void WaveformBuffer::append(const std::int16_t* samples, std::size_t count) {
     const std::size_t cap = ring_.size();
     if (cap == 0 || count == 0) return;
+    ++generation_;
     if (count >= cap) {
         // Only the newest `cap` samples survive; lay them out from index 0.
         std::memcpy(ring_.data(), samples + (count - cap), cap * sizeof(std::int16_t));
@@ -29,6 +30,7 @@ void WaveformBuffer::append(const std::int16_t* samples, std::size_t count) {
 }
 
 void WaveformBuffer::clear() {
+    ++generation_;
     head_ = 0;
     count_ = 0;
 }
@@ -46,4 +48,10 @@ std::vector<std::int16_t> WaveformBuffer::snapshot() const {
     std::vector<std::int16_t> out;
     copyTo(out);
     return out;
+}
+
+void WaveformBuffer::copyEvery(std::size_t step, std::vector<std::int16_t>& out) const {
+    out.clear();
+    const std::size_t cap = ring_.size();
+    for (std::size_t i = 0; i < count_; i += step) out.push_back(ring_[(head_ + i) % cap]);
 }

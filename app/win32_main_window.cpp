@@ -90,7 +90,8 @@ void Win32MainWindowShell::setStatusText(const std::wstring& text) {
 }
 
 void Win32MainWindowShell::invalidateLevelMeter() {
-    InvalidateRect(hwndVolumeMeter, nullptr, TRUE);   // repainted later through WM_DRAWITEM
+    // Repainted later through WM_DRAWITEM; a paint that would show the same bar is skipped.
+    if (levelMeterBarMoved()) InvalidateRect(hwndVolumeMeter, nullptr, TRUE);
 }
 
 void Win32MainWindowShell::destroyMainWindow() { DestroyWindow(hwndMain); }

@@ -40,6 +40,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Paints the owner-drawn level meter from currentLevel: the item rectangle in the window colour,
 // then the green bar from its left edge to levelBarRight. Returns TRUE.
 LRESULT paintLevelMeter(const DRAWITEMSTRUCT& item);
+// True when currentLevel's bar edge differs from the one painted last (or none was painted).
+bool levelMeterBarMoved();
 
 // PlatformMessaging for Win32: PostMessageW, MessageBoxW (no owner, "Error", MB_ICONERROR) and
 // OutputDebugStringA. Every function may be called from any thread.

@@ -98,7 +98,7 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
     {
         std::lock_guard<std::mutex> lock(fftInputMutex);
         fftInputBuffer.insert(fftInputBuffer.end(), sel, sel + selCount);
-        emitFeedSizeLine(fftInputBuffer.size());
+        if (debugLinesEnabled()) emitFeedSizeLine(fftInputBuffer.size());
         if (fftInputBuffer.size() >= FFT_FEED_BLOCK) {
             // The newest block only; older samples are dropped unanalysed.
             processFFT(fftInputBuffer.data() + (fftInputBuffer.size() - FFT_FEED_BLOCK),

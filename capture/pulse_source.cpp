@@ -1,27 +1,18 @@
 // PulseAudio backend of CaptureSource: a pa_threaded_mainloop runs the connection; the capture
 // thread polls the record stream like a WASAPI capture client. Every libpulse call below is made
-// with the mainloop lock held; callbacks run on the mainloop's thread and only signal.
+// with the mainloop lock held; callbacks run on the mainloop's thread and only signal. A capture
+// failure writes nothing to the debug output: the recording's outcome reaches the status line.
 #include "capture/pulse_source.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <climits>
-#include <cstdio>
 #include <string>
-
-#include "app/messaging.h"
+#include <vector>
 
 namespace {
 
 constexpr CaptureResult PULSE_E_FAIL = INT32_MIN + 0x4005;   // E_FAIL's bit pattern
-
-CaptureResult fail(const char* call, pa_context* context) {
-    char line[256];
-    std::snprintf(line, sizeof line, "[Pulse] %s failed (%s)\n", call,
-                  context ? pa_strerror(pa_context_errno(context)) : "no context");
-    emitDebugLine(line);
-    return PULSE_E_FAIL;
-}
 
 class MainloopLock {
 public:
@@ -71,7 +62,9 @@ private:
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
-    bool peeked_ = false;   // a fragment was peeked and must be dropped
+    std::vector<unsigned char> fragment_;   // copy of the last fragment, until the next poll
+    std::uint32_t fragmentFrames_ = 0;
+    bool fragmentIsHole_ = false;
 };
 
 PulseCaptureSource::~PulseCaptureSource() {
@@ -80,7 +73,6 @@ PulseCaptureSource::~PulseCaptureSource() {
         MainloopLock lock(loop_);
         if (stream_ != nullptr) {
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            if (peeked_) pa_stream_drop(stream_);
             if (connected_) pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
         }
@@ -96,27 +88,27 @@ PulseCaptureSource::~PulseCaptureSource() {
 
 CaptureResult PulseCaptureSource::activateDefaultEndpoint() {
     loop_ = pa_threaded_mainloop_new();
-    if (loop_ == nullptr) return fail("pa_threaded_mainloop_new", nullptr);
+    if (loop_ == nullptr) return PULSE_E_FAIL;
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Sonabel");
-    if (context_ == nullptr) return fail("pa_context_new", nullptr);
+    if (context_ == nullptr) return PULSE_E_FAIL;
     pa_context_set_state_callback(context_, signalLoop, loop_);
 
     MainloopLock lock(loop_);
     // No autospawn: a recorder should use the user's sound server, never start one.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return fail("pa_context_connect", context_);
-    if (pa_threaded_mainloop_start(loop_) < 0) return fail("pa_threaded_mainloop_start", context_);
+        return PULSE_E_FAIL;
+    if (pa_threaded_mainloop_start(loop_) < 0) return PULSE_E_FAIL;
     for (;;) {
         const pa_context_state_t state = pa_context_get_state(context_);
         if (state == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(state)) return fail("pa_context_connect", context_);
+        if (!PA_CONTEXT_IS_GOOD(state)) return PULSE_E_FAIL;
         pa_threaded_mainloop_wait(loop_);
     }
 
     await(pa_context_get_server_info(context_, onServerInfo, this));
-    if (sourceName_.empty()) return fail("pa_context_get_server_info (no default source)", context_);
+    if (sourceName_.empty()) return PULSE_E_FAIL;
     await(pa_context_get_source_info_by_name(context_, sourceName_.c_str(), onSourceInfo, this));
-    if (!haveSource_) return fail("pa_context_get_source_info_by_name", context_);
+    if (!haveSource_) return PULSE_E_FAIL;
     return 0;
 }
 
@@ -157,11 +149,11 @@ CaptureResult PulseCaptureSource::initialize() {
     if (!haveSource_) return PULSE_E_FAIL;
     MainloopLock lock(loop_);
     pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
+    spec.format = PA_SAMPLE_FLOAT32NE;
     spec.rate = sourceSpec_.rate;
     spec.channels = sourceSpec_.channels;
     stream_ = pa_stream_new(context_, "Recording", &spec, &sourceMap_);
-    if (stream_ == nullptr) return fail("pa_stream_new", context_);
+    if (stream_ == nullptr) return PULSE_E_FAIL;
     pa_stream_set_state_callback(stream_, signalLoopFromStream, loop_);
     frameBytes_ = pa_frame_size(&spec);
     return 0;
@@ -175,18 +167,18 @@ CaptureResult PulseCaptureSource::start() {
     // some virtual sources - so the buffer holds one such block on top, or a block would
     // overflow it and be lost.
     pa_sample_spec spec = sourceSpec_;
-    spec.format = PA_SAMPLE_FLOAT32LE;
+    spec.format = PA_SAMPLE_FLOAT32NE;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(PA_USEC_PER_SEC + sourceLatency_, &spec));
     attr.fragsize = static_cast<std::uint32_t>((sourceSpec_.rate / 100) * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
-        return fail("pa_stream_connect_record", context_);
+        return PULSE_E_FAIL;
     connected_ = true;
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         if (state == PA_STREAM_READY) return 0;
-        if (!PA_STREAM_IS_GOOD(state)) return fail("pa_stream_connect_record", context_);
+        if (!PA_STREAM_IS_GOOD(state)) return PULSE_E_FAIL;
         pa_threaded_mainloop_wait(loop_);
     }
 }
@@ -198,38 +190,41 @@ bool PulseCaptureSource::healthy() const {
 
 CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
+    frames = 0;
+    // One mainloop lock per poll: the next fragment is peeked, copied and dropped here, so
+    // getBuffer and releaseBuffer need no lock. No fragment stays peeked once the lock is
+    // released: when the server dies, the mainloop thread waits (lock held) for every peeked
+    // block of the server's memory to be dropped, and a drop needs the lock.
     MainloopLock lock(loop_);
     // A server that went away ends the recording, as a failed GetNextPacketSize does on WASAPI.
-    if (!healthy()) return fail("pa_stream_readable_size (stream lost)", context_);
-    const std::size_t bytes = pa_stream_readable_size(stream_);
-    if (bytes == static_cast<std::size_t>(-1)) return fail("pa_stream_readable_size", context_);
+    if (!healthy()) return PULSE_E_FAIL;
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream_, &data, &bytes) < 0) return PULSE_E_FAIL;
+    if (bytes == 0) return 0;   // nothing queued, nothing to drop
+    // Null data with bytes > 0 is a hole in the stream, handed on as a silent packet.
+    fragmentIsHole_ = data == nullptr;
+    if (!fragmentIsHole_) {
+        const auto* first = static_cast<const unsigned char*>(data);
+        fragment_.assign(first, first + bytes);   // keeps its capacity from packet to packet
+    }
+    pa_stream_drop(stream_);
     frames = static_cast<std::uint32_t>(bytes / frameBytes_);
+    fragmentFrames_ = frames;
     return 0;
 }
 
 CaptureResult PulseCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
                                             std::uint32_t& flags) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
-    MainloopLock lock(loop_);
-    if (!healthy()) return fail("pa_stream_peek (stream lost)", context_);
-    const void* peekedData = nullptr;
-    std::size_t bytes = 0;
-    if (pa_stream_peek(stream_, &peekedData, &bytes) < 0) return fail("pa_stream_peek", context_);
-    // bytes == 0: nothing queued (nothing to drop). Null data with bytes > 0: a hole in the
-    // stream, handed on as a silent packet of that length. The fragment stays valid (it is
-    // referenced by the stream) until pa_stream_drop in releaseBuffer.
-    peeked_ = bytes > 0;
-    data = peekedData;
-    frames = static_cast<std::uint32_t>(bytes / frameBytes_);
+    data = fragmentIsHole_ ? nullptr : fragment_.data();
+    frames = fragmentFrames_;
     flags = 0;
     return 0;
 }
 
 CaptureResult PulseCaptureSource::releaseBuffer(std::uint32_t) {
-    if (stream_ == nullptr || !peeked_) return 0;
-    MainloopLock lock(loop_);
-    pa_stream_drop(stream_);
-    peeked_ = false;
+    fragmentFrames_ = 0;
     return 0;
 }
 

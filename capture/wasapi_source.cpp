@@ -1,5 +1,6 @@
 // WASAPI backend of CaptureSource. Each call maps onto one COM call on the capture thread that
-// created the source; the COM objects live in that thread's single-threaded apartment.
+// created the source; the COM objects live in that thread's single-threaded apartment. A failed
+// call writes nothing to the debug output: the recording's outcome reaches the status line.
 #include "capture/wasapi_source.h"
 
 #ifndef NOMINMAX
@@ -11,26 +12,11 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
-#include <cstdio>
-
-#include "app/messaging.h"
-
 namespace {
 
 constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;   // 100-ns units: one second
 
-// A failed COM call: one debug line naming it, and the result handed back unchanged.
-CaptureResult failed(const char* call, HRESULT hr) {
-    char line[128];
-    std::snprintf(line, sizeof line, "[WASAPI] %s failed (0x%08lX)\n", call,
-                  static_cast<unsigned long>(hr));
-    emitDebugLine(line);
-    return static_cast<CaptureResult>(hr);
-}
-
-CaptureResult check(const char* call, HRESULT hr) {
-    return FAILED(hr) ? failed(call, hr) : static_cast<CaptureResult>(hr);
-}
+CaptureResult result(HRESULT hr) { return static_cast<CaptureResult>(hr); }
 
 template <typename T>
 void release(T*& object) {
@@ -78,40 +64,38 @@ CaptureResult WasapiCaptureSource::activateDefaultEndpoint() {
     HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                   __uuidof(IMMDeviceEnumerator),
                                   reinterpret_cast<void**>(&enumerator_));
-    if (FAILED(hr)) return failed("CoCreateInstance(MMDeviceEnumerator)", hr);
+    if (FAILED(hr)) return result(hr);
     hr = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
-    if (FAILED(hr)) return failed("IMMDeviceEnumerator::GetDefaultAudioEndpoint", hr);
+    if (FAILED(hr)) return result(hr);
     hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                            reinterpret_cast<void**>(&client_));
-    return check("IMMDevice::Activate", hr);
+    return result(hr);
 }
 
 CaptureResult WasapiCaptureSource::getMixFormat(MixFormat& format) {
     const HRESULT hr = client_->GetMixFormat(&format_);
-    if (FAILED(hr)) return failed("IAudioClient::GetMixFormat", hr);
+    if (FAILED(hr)) return result(hr);
     format = mixFormatFromWaveFormat(*format_);
     return static_cast<CaptureResult>(hr);
 }
 
 CaptureResult WasapiCaptureSource::initialize() {
-    return check("IAudioClient::Initialize",
-                 client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BUFFER_DURATION, 0, format_,
-                                     nullptr));
+    return result(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BUFFER_DURATION, 0, format_,
+                                      nullptr));
 }
 
 CaptureResult WasapiCaptureSource::getCaptureService() {
-    return check("IAudioClient::GetService",
-                 client_->GetService(__uuidof(IAudioCaptureClient),
-                                     reinterpret_cast<void**>(&capture_)));
+    return result(client_->GetService(__uuidof(IAudioCaptureClient),
+                                      reinterpret_cast<void**>(&capture_)));
 }
 
-CaptureResult WasapiCaptureSource::start() { return check("IAudioClient::Start", client_->Start()); }
+CaptureResult WasapiCaptureSource::start() { return result(client_->Start()); }
 
 CaptureResult WasapiCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     UINT32 next = 0;
     const HRESULT hr = capture_->GetNextPacketSize(&next);
     frames = next;
-    return check("IAudioCaptureClient::GetNextPacketSize", hr);
+    return result(hr);
 }
 
 CaptureResult WasapiCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
@@ -123,7 +107,7 @@ CaptureResult WasapiCaptureSource::getBuffer(const void*& data, std::uint32_t& f
     data = bytes;
     frames = count;
     flags = bufferFlags;
-    return check("IAudioCaptureClient::GetBuffer", hr);
+    return result(hr);
 }
 
 CaptureResult WasapiCaptureSource::releaseBuffer(std::uint32_t frames) {

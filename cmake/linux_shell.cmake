@@ -17,6 +17,7 @@ add_library(sonabel_gtk_shell STATIC
   app/gtk_main_window.cpp
   app/gtk_level_meter.cpp
   app/gtk_messaging.cpp
+  app/gtk_debug_log.cpp
   app/gtk_save_dialog.cpp
   display/gl_views.cpp
   display/gl_views_x11.cpp

@@ -1,7 +1,8 @@
 #pragma once
-// Vertex lists for one frame of the waveform view, in normalised device coordinates (x and y in
-// -1..1, no projection set). Portable: the render thread draws what these build, and the tests
-// check the numbers without a GL context. Any thread; they touch only their arguments.
+// What one frame of the waveform view shows: copies of the shared buffers and the vertex lists
+// drawn from them, in normalised device coordinates (x and y in -1..1, no projection set).
+// Portable: the render thread draws what these build, and the tests check the numbers without a
+// GL context.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,10 +12,32 @@ struct Vertex2 {
     float y;
 };
 
+// The render thread's copy of what the view shows. Kept between frames: a part is copied again
+// only when its buffer changed, and the vectors keep their storage, so a frame allocates nothing.
+struct FrameSnapshot {
+    std::size_t sampleCount = 0;        // samples waveformBufferL held
+    std::vector<std::int16_t> picked;   // of those, every waveformStep(sampleCount)-th one
+    std::vector<float> bins;            // spectrumBuffer
+    bool copied = false;                // false until the first refreshFrame
+    std::uint64_t waveformGeneration = 0;
+    std::uint64_t spectrumGeneration = 0;
+};
+
+// Brings `frame` up to date with waveformBufferL and spectrumBuffer, each copied under its own
+// lock (never both at once) and only if it changed since the last call. Returns true when the
+// frame must be drawn and presented: the first call, a change of either buffer (Start's clear
+// included), or a repaint requested since the last call. Render thread.
+bool refreshFrame(FrameSnapshot& frame);
+
+// The window system lost the view's pixels (exposed, un-minimised): the next refreshFrame
+// returns true even when nothing changed. Any thread; never blocks.
+void requestViewRepaint();
+
 // Thinned waveform: step = n / GL_VIEW_FULL_WIDTH (at least 1); for i = 0, step, ... < n one
 // vertex (i / n * 2 - 1, sample / 32768). Nothing when n <= 1. `out` is cleared and refilled,
-// keeping its capacity, so a frame allocates nothing once the vector has grown.
+// keeping its capacity. The first form takes all samples, the second the frame's picked ones.
 void buildWaveformVertices(const std::vector<std::int16_t>& samples, std::vector<Vertex2>& out);
+void buildFrameWaveformVertices(const FrameSnapshot& frame, std::vector<Vertex2>& out);
 
 // Spectrum: one vertex per bin, (i / size * 2 - 1, value). Nothing when empty.
 void buildSpectrumVertices(const std::vector<float>& bins, std::vector<Vertex2>& out);

@@ -4,6 +4,7 @@
 #include <GLFW/glfw3.h>
 
 #include "app/app_state.h"
+#include "display/frame_builder.h"
 #include "display/render_thread.h"
 
 GLFWwindow* createGLFWChild(HWND container, int width, int height) {
@@ -14,6 +15,9 @@ GLFWwindow* createGLFWChild(HWND container, int width, int height) {
     if (view == nullptr) return nullptr;
 
     placeViewInContainer(view, container);
+    // Where the platform delivers the view's paint requests to GLFW (Win32: WM_PAINT through the
+    // GUI thread's message loop), a damaged view is redrawn by the render thread's next pass.
+    glfwSetWindowRefreshCallback(view, [](GLFWwindow*) { requestViewRepaint(); });
 
     glfwMakeContextCurrent(view);
     glewInit();   // result ignored: only OpenGL 1.1 entry points are drawn with

@@ -10,6 +10,29 @@
 #include <gtk/gtk.h>
 
 #include "display/render_thread.h"
+#include <algorithm>
+#include <vector>
+
+#include "display/frame_builder.h"
+
+namespace {
+
+// The views' X windows; GTK thread only.
+std::vector<Window> viewWindows;
+
+// Nothing reads GLFW's own X connection (its events are never polled), so the views' Expose
+// events are also selected on GTK's connection and caught here, on the GTK thread: a view that a
+// dialog uncovered gets its picture back from the render thread's next pass.
+GdkFilterReturn repaintExposedView(GdkXEvent* xevent, GdkEvent*, gpointer) {
+    const XEvent* event = static_cast<const XEvent*>(xevent);
+    if (event->type != Expose) return GDK_FILTER_CONTINUE;
+    const Window window = event->xexpose.window;
+    if (std::find(viewWindows.begin(), viewWindows.end(), window) != viewWindows.end())
+        requestViewRepaint();
+    return GDK_FILTER_CONTINUE;
+}
+
+}  // namespace
 
 void placeViewInContainer(GLFWwindow* view, HWND container) {
     // The container is a widget with a GdkWindow of its own (see the main window); make sure it
@@ -36,4 +59,10 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
                   static_cast<unsigned>(area.height * scale));
     XMapRaised(display, child);
     XSync(display, False);
+
+    // X lets several clients select Expose on one window.
+    if (viewWindows.empty()) gdk_window_add_filter(nullptr, repaintExposedView, nullptr);
+    viewWindows.push_back(child);
+    XSelectInput(gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget)), child, ExposureMask);
+    gdk_display_flush(gtk_widget_get_display(widget));
 }

@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,8 +20,7 @@ std::atomic<int> glViewScale{1};
 // Per-frame working storage, kept between frames so a frame allocates nothing once the vectors
 // have grown. One per render thread.
 struct FrameScratch {
-    std::vector<std::int16_t> samples;
-    std::vector<float> bins;
+    FrameSnapshot frame;
     std::vector<Vertex2> vertices;
 };
 
@@ -35,6 +32,7 @@ void drawLineStrip(const std::vector<Vertex2>& vertices, float r, float g, float
     glEnd();
 }
 
+// Draws the copied frame and presents it, also when only the background was drawn.
 void drawFrame(GLFWwindow* window, FrameScratch& scratch) {
     glfwMakeContextCurrent(window);
     // On a scaled desktop the whole view, in device pixels, shows the picture a 1160 x 80 view
@@ -44,24 +42,11 @@ void drawFrame(GLFWwindow* window, FrameScratch& scratch) {
     glLineWidth(static_cast<GLfloat>(scale));
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-
-    // Each lock is held for one copy only, and never both at once (the capture thread takes
-    // fftInputMutex then spectrumMutex; we must not add another order).
-    {
-        std::lock_guard<std::mutex> lock(waveformMutex);
-        waveformBufferL.copyTo(scratch.samples);
-    }
-    buildWaveformVertices(scratch.samples, scratch.vertices);
+    buildFrameWaveformVertices(scratch.frame, scratch.vertices);
     drawLineStrip(scratch.vertices, 0.0f, 1.0f, 0.0f);
-
-    {
-        std::lock_guard<std::mutex> lock(spectrumMutex);
-        scratch.bins = spectrumBuffer;   // copy-assignment keeps the capacity
-    }
-    buildSpectrumVertices(scratch.bins, scratch.vertices);
+    buildSpectrumVertices(scratch.frame.bins, scratch.vertices);
     drawLineStrip(scratch.vertices, 1.0f, 0.0f, 0.0f);
-
-    glfwSwapBuffers(window);   // every frame, also when only the background was drawn
+    glfwSwapBuffers(window);
 }
 
 void renderLoop() {
@@ -72,7 +57,9 @@ void renderLoop() {
         GLFWwindow* const view = glfwWaveformWin;
         if (view == nullptr) return;
         if (glfwWindowShouldClose(view)) return;
-        drawFrame(view, scratch);
+        // Same pixels, fewer frames: when neither buffer changed and the window system did not
+        // ask for a repaint, the frame on screen already is the one that would be drawn.
+        if (refreshFrame(scratch.frame)) drawFrame(view, scratch);
         std::this_thread::sleep_for(FRAME_PAUSE);
     }
 }
@@ -81,6 +68,7 @@ void renderLoop() {
 
 void renderWaveform(GLFWwindow* window) {
     thread_local FrameScratch scratch;
+    refreshFrame(scratch.frame);
     drawFrame(window, scratch);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The render thread: redraws the waveform view about every 16 ms from copies of the shared
-// waveform and spectrum buffers. Shared by the Win32 and X11 shells; only the hosting of the
-// views (gl_views_*) differs per platform.
+// The render thread: looks at the shared waveform and spectrum buffers about every 16 ms and
+// redraws the waveform view from copies of them when they changed or the view was exposed.
+// Shared by the Win32 and X11 shells; only the hosting of the views (gl_views_*) differs per
+// platform.
 #include "app/app_types.h"
 
 // Starts the render loop and move-assigns its thread into glRenderThread. GUI thread, once,

@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "app/level_meter.h"
 #include "app/messaging.h"
+#include "display/frame_builder.h"
 #include "tests/fake_capture_source.h"
 #include "tests/test_support.h"
 
@@ -99,10 +100,16 @@ TEST(Commands, StartGuardsDialogAndThread) {
     recordingThreadActive.store(false);
 
     // Cancelled dialog: buffers cleared anyway, savePath kept, no thread, status unchanged.
+    // The render thread sees the clear and draws the empty view.
     fillDisplayBuffers();
+    FrameSnapshot frame;
+    refreshFrame(frame);
     onCommand(shell, IDC_START_RECORDING);
     EXPECT_EQ(shell.events, std::vector<std::string>{"dialog"});
     EXPECT_TRUE(displayBuffersEmpty());
+    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_EQ(frame.sampleCount, 0u);
+    EXPECT_TRUE(frame.bins.empty());
     EXPECT_EQ(savePath, L"output.wav");
     EXPECT_TRUE(shell.recordings.empty());
     EXPECT_EQ(shell.status, L"Ready");
@@ -263,4 +270,13 @@ TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {
     for (const auto& [level, right] : table) EXPECT_EQ(levelBarRight(level, 0, 1160), right) << level;
     EXPECT_EQ(levelBarRight(0.1f, 20, 1180), 793) << "the bar starts at the left edge";
     EXPECT_EQ(levelBarRight(0.0f, 20, 1180), 20);
+
+    // A level update repaints only when the bar's edge moves.
+    LevelBarTracker bar;
+    EXPECT_TRUE(bar.moved(0.0f, 0, 1160)) << "nothing painted yet";
+    bar.painted(levelBarRight(0.01f, 0, 1160));
+    EXPECT_FALSE(bar.moved(0.01f, 0, 1160));
+    EXPECT_FALSE(bar.moved(0.01001f, 0, 1160)) << "another level, the same pixel edge";
+    EXPECT_TRUE(bar.moved(0.0102f, 0, 1160));
+    EXPECT_TRUE(bar.moved(0.01f, 20, 1180)) << "the edge is in pixels of the meter's rectangle";
 }

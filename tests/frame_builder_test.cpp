@@ -1,11 +1,16 @@
 // The vertex lists the render thread draws: thinning of the waveform, the coordinate mapping of
-// samples and bins, and the reuse of the caller's vectors between frames.
+// samples and bins, the reuse of the caller's vectors between frames, and when a frame is drawn.
 #include "display/frame_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
+
+#include "analysis/fft_analysis.h"
+#include "app/app_state.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -102,4 +107,41 @@ TEST(FrameVertices, ReuseTheCallersStorageFromFrameToFrame) {
     EXPECT_EQ(wave.data(), waveData);
     EXPECT_EQ(spectrum.data(), spectrumData);
     EXPECT_EQ(wave.size(), 1171u);
+}
+
+TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnSamples) {
+    resetSharedState();
+    FrameSnapshot frame;
+    EXPECT_TRUE(refreshFrame(frame)) << "the first frame is always drawn";
+    EXPECT_FALSE(refreshFrame(frame)) << "nothing changed: the frame on screen is this one";
+
+    // 70000 samples in two packets: the ring wraps and holds the newest 65536.
+    const auto samples = ramp(70000);
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.append(samples.data(), 60000);
+        waveformBufferL.append(samples.data() + 60000, 10000);
+    }
+    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_EQ(frame.picked.size(), 1171u);
+    std::vector<Vertex2> fromFrame, fromAll;
+    buildFrameWaveformVertices(frame, fromFrame);
+    const std::vector<std::int16_t> newest(samples.begin() + 4464, samples.end());
+    buildWaveformVertices(newest, fromAll);
+    ASSERT_EQ(fromFrame.size(), fromAll.size());
+    for (std::size_t k = 0; k < fromAll.size(); ++k) {
+        EXPECT_EQ(fromFrame[k].x, fromAll[k].x) << k;
+        EXPECT_EQ(fromFrame[k].y, fromAll[k].y) << k;
+    }
+    EXPECT_FALSE(refreshFrame(frame));
+
+    const std::vector<float> tone(1024, 0.25f);
+    processFFT(tone.data(), tone.size(), 48000);   // publishes a new spectrum
+    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_EQ(frame.bins.size(), 4096u);
+    EXPECT_FALSE(refreshFrame(frame));
+
+    requestViewRepaint();   // a dialog uncovered the view
+    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_FALSE(refreshFrame(frame));
 }

@@ -64,6 +64,7 @@ void resetSharedState() {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
+        ++spectrumGeneration;
     }
 }
 

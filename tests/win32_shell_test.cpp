@@ -140,12 +140,19 @@ TEST_F(Win32ShellTest, CreationStoresTheWindowAndEachControlUnderItsId) {
 
 TEST_F(Win32ShellTest, PrivateMessagesRepaintTheMeterAndSetTheStatusLine) {
     ValidateRect(hwndVolumeMeter, nullptr);
+    currentLevel.store(0.5f);   // a bar edge other than the painted one
     EXPECT_EQ(SendMessageW(window, WM_APP_LEVEL_UPDATE, 0, 0), 0);
     RECT dirty;
     ASSERT_TRUE(GetUpdateRect(hwndVolumeMeter, &dirty, FALSE));
     EXPECT_EQ(dirty.left, 0);
     EXPECT_EQ(dirty.right, GL_VIEW_FULL_WIDTH);
     EXPECT_EQ(dirty.bottom, 20);
+    // Once that is painted, an update whose bar ends at the same pixel repaints nothing.
+    UpdateWindow(hwndVolumeMeter);
+    currentLevel.store(0.5001f);
+    EXPECT_EQ(SendMessageW(window, WM_APP_LEVEL_UPDATE, 0, 0), 0);
+    EXPECT_FALSE(GetUpdateRect(hwndVolumeMeter, &dirty, FALSE));
+    currentLevel.store(0.0f);
 
     // The done message as the capture thread sends it: posted from another thread.
     Win32Messaging messaging;

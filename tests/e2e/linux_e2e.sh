@@ -114,6 +114,30 @@ expect "screen: level meter bar width follows the RMS (+-3 px)" near "$(field me
 expect "screen: meter background is white after the bar" [ "$(field meter_white_after "$shot")" = "$(field meter_rest "$shot")" ]
 expect "screen: nothing is drawn into the spectrum view" [ "$(field spectrum_view_green "$shot")" = 0 ]
 
+# The idle view is drawn once and then left alone: a Save As dialog moved over the views and
+# cancelled must leave the same picture (the uncovered view is repainted, not left black).
+view_pixels() {
+  convert "$artifacts/$1.png" -crop "1160x170+$((ox + 20))+$((oy + 120))" +repage "$work/$1-views.png"
+}
+differing() {
+  compare -metric AE "$work/$1-views.png" "$work/$2-views.png" null: 2>&1 | cut -d' ' -f1
+}
+import -window root "$artifacts/idle.png"
+click_export
+dialog=$(find_window '^Save As$' 10)
+xdotool windowmove --sync "$dialog" "$((ox + 100))" "$((oy + 100))"
+sleep 0.5
+import -window root "$artifacts/idle-covered.png"
+xdotool windowfocus --sync "$dialog"
+xdotool key Escape
+until_true 5 window_gone '^Save As$'
+sleep 0.5
+import -window root "$artifacts/idle-uncovered.png"
+for s in idle idle-covered idle-uncovered; do view_pixels "$s"; done
+expect "expose: the dialog covered the views" [ "$(differing idle idle-covered)" -gt 10000 ]
+expect "expose: the views show the same picture once the dialog is gone" \
+  [ "$(differing idle idle-uncovered)" = 0 ]
+
 mp3="$out/export take.mp3"
 click_export
 expect "export: save dialog accepts the MP3 path" choose_path "$mp3"

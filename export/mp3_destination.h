@@ -1,0 +1,19 @@
+#pragma once
+// The file operations of the export's destination side that differ per platform; the build picks
+// mp3_destination_posix.cpp or mp3_destination_windows.cpp. All are safe on any thread.
+#include <filesystem>
+
+// True when `file` is an existing file whose contents are not to be replaced: on POSIX no write
+// permission for this process or no write bit at all, on Windows the read-only attribute.
+bool isReadOnlyFile(const std::filesystem::path& file);
+
+// Creates `file` new and empty, failing when anything by that name exists (never truncates
+// another file). It gets the platform's default for a new file: 0666 less the umask on POSIX,
+// the folder's inherited permissions on Windows.
+bool createNewFile(const std::filesystem::path& file);
+
+// Puts the complete file `from` in place of `to` in one step, so `to` is the old or the new file
+// at every moment. When `to` exists its permissions and owner pass to the new contents (the
+// owner where this process may set it); otherwise `from` keeps its own. `from` and `to` are in
+// the same folder. On failure `to` is as it was and `from` is left for the caller to remove.
+bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -1,0 +1,31 @@
+// Windows: ReplaceFileW keeps the replaced file's attributes, security descriptor (permissions and
+// owner) and creation time on the new contents; a new name is a plain move.
+#include "export/mp3_destination.h"
+
+#include <windows.h>
+
+bool isReadOnlyFile(const std::filesystem::path& file) {
+    const DWORD attributes = GetFileAttributesW(file.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool createNewFile(const std::filesystem::path& file) {
+    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+}
+
+bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        // Security descriptor errors (a user who may not set the owner) leave the new file with
+        // the permissions it inherited, as the POSIX side does.
+        return ReplaceFileW(to.c_str(), from.c_str(), nullptr,
+                            REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                            nullptr) != 0;
+    }
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}

@@ -30,10 +30,13 @@ constexpr std::size_t CHUNK_BYTES = CHUNK_SAMPLES * 2;      // 16384
 // room to spare; a refusal (negative count) still ends the export cleanly.
 constexpr int MP3_BUFFER_BYTES = 8192;
 
-// MP3 itself runs at 8-48 kHz; LAME resamples anything else. Far below 8 kHz its resampler
-// asserts (the process dies at ~500 Hz), and above 384 kHz, the fastest capture devices, a rate
-// is a damaged header rather than a recording.
-constexpr std::uint32_t MIN_SAMPLE_RATE = 8000;
+// MP3 itself runs at 8-48 kHz; LAME resamples anything else, down to a few hertz, with the right
+// pitch and length. Below 8000 / 576 (about 13.9 Hz) one source sample becomes more than one
+// 576-sample frame at 8 kHz and LAME's flush encodes a frame too many (72 ms too long); at 1 and
+// 2 Hz the flush no longer fits the MP3 buffer. Above 384 kHz, the fastest capture devices, a
+// rate is a damaged header rather than a recording, and LAME's fixed 32-tap resampling filter
+// lets ever more ultrasound fold back into the audible band (a 40 kHz tone at -9 dB at 768 kHz).
+constexpr std::uint32_t MIN_SAMPLE_RATE = 14;
 constexpr std::uint32_t MAX_SAMPLE_RATE = 384000;
 
 constexpr wchar_t OPEN_FAILED_TEXT[] = L"Failed to open WAV file for MP3 conversion.";

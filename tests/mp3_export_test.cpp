@@ -158,8 +158,8 @@ TEST(Mp3Export, EachErrorLeavesTheDestinationAsItWasAndShowsOneBox) {
         {"24-bit samples", patched(34, {24, 0}), invalid.c_str()},
         {"8-bit samples", patched(34, {8, 0}), invalid.c_str()},
         {"rate 0", withRate(0), rate.c_str()},
-        {"rate 1000", withRate(1000), rate.c_str()},
-        {"rate 7999", withRate(7999), rate.c_str()},
+        {"rate 1", withRate(1), rate.c_str()},
+        {"rate 13", withRate(13), rate.c_str()},
         {"rate 384001", withRate(384001), rate.c_str()},
         {"rate 4294967295", withRate(0xFFFFFFFFu), rate.c_str()},
     };

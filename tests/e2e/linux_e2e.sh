@@ -52,9 +52,10 @@ choose_path() {
   [ -n "$dialog" ] || return 1
   xdotool windowfocus --sync "$dialog"
   xdotool type --delay 15 "$1"
-  chosen_at=$(now)   # before the first Return: nothing chosen here can start earlier
+  chosen_at=""   # just before the first Return: nothing chosen here can start earlier
   for _ in 1 2 3 4 5; do
     sleep 0.6
+    [ -n "$chosen_at" ] || chosen_at=$(now)
     xdotool key Return
     until_true 1 window_gone '^Save As$' && return 0
   done

@@ -17,3 +17,9 @@ bool createNewFile(const std::filesystem::path& file);
 // owner where this process may set it); otherwise `from` keeps its own. `from` and `to` are in
 // the same folder. On failure `to` is as it was and `from` is left for the caller to remove.
 bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The folder for the temporary beside `target`, named so that the temporary's short name fits
+// wherever `target` fits: on Windows the extended-length form (\\?\C:\...) of a drive path,
+// which MAX_PATH (260 characters, the limit of the chosen name) does not bind; elsewhere, and for
+// a network path, the folder as it is.
+std::filesystem::path temporaryFolder(const std::filesystem::path& target);

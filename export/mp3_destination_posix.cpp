@@ -36,3 +36,5 @@ bool replaceFile(const std::filesystem::path& from, const std::filesystem::path&
     }
     return rename(from.c_str(), to.c_str()) == 0;
 }
+
+std::filesystem::path temporaryFolder(const std::filesystem::path& target) { return target.parent_path(); }

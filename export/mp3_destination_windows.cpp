@@ -29,3 +29,14 @@ bool replaceFile(const std::filesystem::path& from, const std::filesystem::path&
     }
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
+
+std::filesystem::path temporaryFolder(const std::filesystem::path& target) {
+    const std::wstring raw = target.wstring();
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (raw.size() >= 2 && separator(raw[0]) && separator(raw[1]))
+        return target.parent_path();   // UNC, device or already extended: left as they are
+    std::error_code ec;
+    const std::wstring folder = std::filesystem::absolute(target, ec).lexically_normal().parent_path().wstring();
+    if (ec || folder.size() < 3 || folder[1] != L':') return target.parent_path();
+    return L"\\\\?\\" + folder;
+}

@@ -92,7 +92,7 @@ public:
         for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
             std::string name = ".sonabel-";
             for (int i = 0; i < 6; ++i) name += ALPHABET[random() % (sizeof ALPHABET - 1)];
-            const fs::path candidate = target.parent_path() / (name + ".tmp");
+            const fs::path candidate = temporaryFolder(target) / (name + ".tmp");
             if (!createNewFile(candidate)) continue;
             out.open(candidate, std::ios::binary | std::ios::out | std::ios::trunc);
             std::error_code ec;

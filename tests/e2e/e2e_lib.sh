@@ -27,16 +27,9 @@ expect_exit_0() {
   expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
   app_pid=""
 }
-# recorded_within WAV_SECONDS CHOSEN STARTED STOPPING STOPPED: the WAV's length against what the
-# source can have delivered. The capture began after CHOSEN (the save dialog was accepted) and
-# before STARTED (the file was seen); it ended after STOPPING (just before Stop was clicked) and
-# before STOPPED (the status said "Saved to:"). Each stamp errs to the safe side, so a busy machine
-# only widens the window instead of failing the check. The slack of 0.2 s covers the sound
-# server's last block, handed over late or not at all when the stream stops; a recording that
-# lost or repeated more than that still fails.
+# recorded_within WAV CHOSEN STARTED STOPPING STOPPED: stamps that err to the safe side, so load only
+# widens the span; 0.2 s for the sound server's last block, sent late or not at all.
 recorded_within() {
-  awk -v w="$1" -v chosen="$2" -v started="$3" -v stopping="$4" -v stopped="$5" 'BEGIN {
-    lo = stopping - started - 0.2; hi = stopped - chosen + 0.2
-    printf "     WAV %.3f s, source delivered between %.3f and %.3f s\n", w, lo, hi
-    exit !(w >= lo && w <= hi) }'
+  awk -v w="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" 'BEGIN { lo = c - b - 0.2; hi = d - a + 0.2
+    printf "     WAV %.3f s, source delivered %.3f to %.3f s\n", w, lo, hi; exit !(w >= lo && w <= hi) }'
 }

@@ -52,7 +52,7 @@ choose_path() {
   [ -n "$dialog" ] || return 1
   xdotool windowfocus --sync "$dialog"
   xdotool type --delay 15 "$1"
-  chosen_at=""   # just before the first Return: nothing chosen here can start earlier
+  chosen_at=""   # set just before the first Return: no recording chosen here starts earlier
   for _ in 1 2 3 4 5; do
     sleep 0.6
     [ -n "$chosen_at" ] || chosen_at=$(now)
@@ -95,12 +95,9 @@ until_true 10 test -e "$take"; started=$(now)
 sleep 2.2
 shot=$(screenshot recording)
 stopping=$(now); click_stop
-expect "record: status line shows Saved to: and the path" until_true 10 status_is "Saved to: $take"
-stopped=$(now)
+expect "record: status line shows Saved to: and the path" until_true 10 status_is "Saved to: $take"; stopped=$(now)
 check_wav record "$take"
-echo "     WAV holds $(field duration "$wavinfo") s, $(field frequency "$wavinfo") Hz, RMS $(field rms "$wavinfo")"
-expect "record: WAV length matches the time from start to stop" \
-  recorded_within "$(field duration "$wavinfo")" "$chosen_at" "$started" "$stopping" "$stopped"
+expect "record: WAV length matches the time from start to stop" recorded_within "$(field duration "$wavinfo")" "$chosen_at" "$started" "$stopping" "$stopped"
 expect "record: WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
 
 # The red spectrum's highest point is the 1 kHz bin: 1000 * 8192 / 48000 of 4096 bins over 1160 px.

@@ -74,12 +74,9 @@ sleep 2.2
 shot=$(screenshot recording)
 stopping=$(now); drive_quiet stop
 expect "record: status line shows Saved to: and the path" \
-  drive_quiet wait-status "Saved to: $(winpath "$take")" 10
-stopped=$(now)
+  drive_quiet wait-status "Saved to: $(winpath "$take")" 10; stopped=$(now)
 check_wav record "$take"
-echo "     WAV holds $(field duration "$wavinfo") s, $(field frequency "$wavinfo") Hz, RMS $(field rms "$wavinfo")"
-expect "record: WAV length matches the time from start to stop" \
-  recorded_within "$(field duration "$wavinfo")" "$chosen_at" "$started" "$stopping" "$stopped"
+expect "record: WAV length matches the time from start to stop" recorded_within "$(field duration "$wavinfo")" "$chosen_at" "$started" "$stopping" "$stopped"
 expect "record: WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 10
 
 meter=$("$checker" meter "$(field rms "$wavinfo")")

@@ -155,8 +155,9 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
     // case measured for MP3_BUFFER_BYTES; a source at or above its MP3 rate is not split.
     const auto inRate = static_cast<std::uint64_t>(lame_get_in_samplerate(gf));
     const auto outRate = static_cast<std::uint64_t>(lame_get_out_samplerate(gf));
-    const std::size_t framesPerCall = static_cast<std::size_t>(
-        std::max<std::uint64_t>(1, outRate > inRate ? CHUNK_SAMPLES * inRate / outRate : CHUNK_SAMPLES));
+    const std::size_t framesPerCall =
+        outRate > inRate ? static_cast<std::size_t>(std::max<std::uint64_t>(1, CHUNK_SAMPLES * inRate / outRate))
+                         : CHUNK_SAMPLES;
 
     // Whole frames per read, so a frame never straddles two passes and nothing is carried over.
     // Stereo and above reads floor(16384 / frame size) frames; mono reads 8192 samples.
@@ -186,8 +187,8 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
         }
         for (std::size_t at = 0; at < frames; at += framesPerCall) {
             const auto count = static_cast<int>(std::min(framesPerCall, frames - at));
-            const int encoded = lame_encode_buffer(gf, buf.chunk + at, channels >= 2 ? buf.right + at : nullptr,
-                                                   count, buf.mp3, MP3_BUFFER_BYTES);
+            const std::int16_t* right = channels >= 2 ? buf.right + at : nullptr;
+            const int encoded = lame_encode_buffer(gf, buf.chunk + at, right, count, buf.mp3, MP3_BUFFER_BYTES);
             if (encoded < 0) return ENCODE_FAILED_TEXT;
             if (encoded > 0 && !writeAll(out, buf.mp3, encoded)) return WRITE_FAILED_TEXT;
         }

@@ -3,6 +3,11 @@
 // mp3_destination_posix.cpp or mp3_destination_windows.cpp. All are safe on any thread.
 #include <filesystem>
 
+// The file `file` leads to through symbolic links: the MP3 goes there and the links stay, as when
+// writing through them. `file` itself when it is no link; on POSIX the missing target of a
+// dangling link (created then), on Windows the link itself. Empty for a loop of links.
+std::filesystem::path linkTarget(const std::filesystem::path& file);
+
 // True when `file` is an existing file whose contents are not to be replaced: on POSIX no write
 // permission for this process or no write bit at all, on Windows the read-only attribute.
 bool isReadOnlyFile(const std::filesystem::path& file);

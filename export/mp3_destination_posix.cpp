@@ -8,6 +8,18 @@
 
 #include <cerrno>
 
+std::filesystem::path linkTarget(const std::filesystem::path& file) {
+    std::filesystem::path path = file;
+    for (int hops = 0; hops < 40; ++hops) {   // the kernel's own limit on a chain of links
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(path, ec)) return path;
+        const std::filesystem::path next = std::filesystem::read_symlink(path, ec);
+        if (ec) return {};
+        path = next.is_absolute() ? next : path.parent_path() / next;   // relative to the link's folder
+    }
+    return {};
+}
+
 // A file with no write bit at all counts as read-only for root too (who could write it anyway),
 // as the read-only attribute does for an administrator on Windows.
 bool isReadOnlyFile(const std::filesystem::path& file) {

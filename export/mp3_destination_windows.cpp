@@ -4,6 +4,21 @@
 
 #include <windows.h>
 
+#include <string>
+
+// Opening follows symbolic links and junctions; the handle's final name is the target's (in the
+// extended-length form \\?\C:\...). A dangling link cannot be opened and is left as it is.
+std::filesystem::path linkTarget(const std::filesystem::path& file) {
+    const HANDLE handle = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return file;
+    constexpr DWORD FLAGS = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    std::wstring name(GetFinalPathNameByHandleW(handle, nullptr, 0, FLAGS), L'\0');
+    name.resize(name.empty() ? 0 : GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()), FLAGS));
+    CloseHandle(handle);
+    return name.empty() ? file : std::filesystem::path(name);
+}
+
 bool isReadOnlyFile(const std::filesystem::path& file) {
     const DWORD attributes = GetFileAttributesW(file.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&

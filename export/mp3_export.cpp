@@ -125,20 +125,6 @@ private:
     bool moved_ = false;
 };
 
-// The file a chosen name leads to. The MP3 goes to a symbolic link's target, as writing through
-// the link would, and the link stays; a relative link counts from the link's folder. Empty for a
-// loop of links.
-fs::path followLinks(fs::path path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(path, ec)) return path;
-        const fs::path next = fs::read_symlink(path, ec);
-        if (ec) return {};
-        path = next.is_absolute() ? next : path.parent_path() / next;
-    }
-    return {};
-}
-
 bool writeAll(std::ofstream& out, const unsigned char* bytes, int count) {
     out.write(reinterpret_cast<const char*>(bytes), count);
     return static_cast<bool>(out);
@@ -276,7 +262,7 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
         return;
     }
 
-    const fs::path target = followLinks(destinationPath);
+    const fs::path target = linkTarget(destinationPath);
     if (target.empty()) {
         showErrorBox(CREATE_FAILED_TEXT);
         return;

@@ -309,8 +309,8 @@ TEST_F(Win32ShellTest, WaveformViewShowsTheTraceAndTheSpectrumPeakWhereTheyBelon
     renderWaveform(view);
     readBackFrom = view;
     renderWaveform(view);
-    ASSERT_EQ(framePixels.size(), std::size_t{GL_VIEW_FULL_WIDTH * GL_VIEW_HEIGHT * 3});
     readBackFrom = nullptr;
+    ASSERT_EQ(framePixels.size(), std::size_t{GL_VIEW_FULL_WIDTH * GL_VIEW_HEIGHT * 3});
     int wrong = 0, peakLeft = GL_VIEW_FULL_WIDTH, peakRight = -1;
     for (int x = 0; x < GL_VIEW_FULL_WIDTH; ++x) {
         for (int y = 0; y < GL_VIEW_HEIGHT; ++y) {

@@ -2,7 +2,7 @@
 
 #include <lame/lame.h>
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +17,7 @@
 #include "app/messaging.h"
 #include "app/ws2s.h"
 #include "capture/wav_header.h"
+#include "export/mp3_destination.h"
 
 namespace fs = std::filesystem;
 
@@ -29,10 +30,13 @@ constexpr std::size_t CHUNK_BYTES = CHUNK_SAMPLES * 2;      // 16384
 // room to spare; a refusal (negative count) still ends the export cleanly.
 constexpr int MP3_BUFFER_BYTES = 8192;
 
-// MP3 itself runs at 8-48 kHz; LAME resamples anything else. Far below 8 kHz its resampler
-// asserts (the process dies at ~500 Hz), and above 384 kHz, the fastest capture devices, a rate
-// is a damaged header rather than a recording.
-constexpr std::uint32_t MIN_SAMPLE_RATE = 8000;
+// MP3 itself runs at 8-48 kHz; LAME resamples anything else, down to a few hertz, with the right
+// pitch and length. Below 8000 / 576 (about 13.9 Hz) one source sample becomes more than one
+// 576-sample frame at 8 kHz and LAME's flush encodes a frame too many (72 ms too long); at 1 and
+// 2 Hz the flush no longer fits the MP3 buffer. Above 384 kHz, the fastest capture devices, a
+// rate is a damaged header rather than a recording, and LAME's fixed 32-tap resampling filter
+// lets ever more ultrasound fold back into the audible band (a 40 kHz tone at -9 dB at 768 kHz).
+constexpr std::uint32_t MIN_SAMPLE_RATE = 14;
 constexpr std::uint32_t MAX_SAMPLE_RATE = 384000;
 
 constexpr wchar_t OPEN_FAILED_TEXT[] = L"Failed to open WAV file for MP3 conversion.";
@@ -42,6 +46,8 @@ constexpr wchar_t ENCODER_INIT_TEXT[] = L"Failed to initialise the MP3 encoder."
 constexpr wchar_t SAMPLE_RATE_TEXT[] = L"The MP3 encoder cannot take this WAV file's sample rate.";
 constexpr wchar_t SAME_FILE_TEXT[] =
     L"Cannot export the recording onto itself. Choose another file name for the MP3.";
+constexpr wchar_t READ_ONLY_TEXT[] =
+    L"The MP3 file is read-only and cannot be replaced. Choose another file name.";
 constexpr wchar_t READ_FAILED_TEXT[] = L"Failed to read the WAV file.";
 constexpr wchar_t ENCODE_FAILED_TEXT[] = L"The MP3 encoder failed on this recording.";
 constexpr wchar_t WRITE_FAILED_TEXT[] = L"Failed to write the MP3 file.";
@@ -77,23 +83,25 @@ inline std::int16_t littleEndian16(const unsigned char* p) {
 // successful moveOver().
 class PartFile {
 public:
-    // Picks an unused name "<destination>.part-<n>-<random>"; the random part keeps two
-    // Sonabel processes apart, the counter two exports of this one.
-    explicit PartFile(const std::wstring& destination) {
-        static std::atomic<unsigned> serial{0};
+    // Creates ".sonabel-XXXXXX.tmp" (six random letters and digits) in the folder of `target`:
+    // short, so it fits wherever the chosen name fits, and recognisable as an export's leftover
+    // should the process be killed mid-way. An existing name is never reused.
+    explicit PartFile(const fs::path& target) {
+        static constexpr char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
         std::random_device random;
         for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
-            const std::string suffix =
-                ".part-" + std::to_string(serial++) + "-" + std::to_string(random());
-            const std::wstring wide = destination + utf8ToWide(suffix);
-            path_ = nativeFilePath(wide);
+            std::string name = ".sonabel-";
+            for (int i = 0; i < 6; ++i) name += ALPHABET[random() % (sizeof ALPHABET - 1)];
+            const fs::path candidate = temporaryFolder(target) / (name + ".tmp");
+            if (!createNewFile(candidate)) continue;
+            out.open(candidate, std::ios::binary | std::ios::out | std::ios::trunc);
             std::error_code ec;
-            if (fs::exists(path_, ec) || ec) continue;  // never truncate someone else's file
-            openBinaryForWriting(out, wide);
+            if (out.is_open()) path_ = candidate;
+            else fs::remove(candidate, ec);
         }
     }
     ~PartFile() {
-        if (moved_) return;
+        if (moved_ || path_.empty()) return;
         out.close();
         std::error_code ec;
         fs::remove(path_, ec);
@@ -101,16 +109,12 @@ public:
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    // Closes the file and renames it over `target`. std::filesystem::rename replaces an existing
-    // target: rename(2) on POSIX, MoveFileExW with MOVEFILE_REPLACE_EXISTING in MSVC's library
-    // and in libstdc++ for mingw-w64 (GCC 12 checked). A failed close (the last buffered bytes
-    // not written) fails the move too.
+    // Closes the file and puts it in place of `target`, which keeps its permissions and owner. A
+    // failed close (the last buffered bytes not written) fails the move too.
     bool moveOver(const fs::path& target) {
         out.close();
         if (out.fail()) return false;
-        std::error_code ec;
-        fs::rename(path_, target, ec);
-        moved_ = !ec;
+        moved_ = replaceFile(path_, target);
         return moved_;
     }
 
@@ -131,6 +135,16 @@ bool writeAll(std::ofstream& out, const unsigned char* bytes, int count) {
 // stream to `out`. Returns the text to show, or nullptr on success.
 const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_flags* gf,
                              unsigned channels, EncodeBuffers& buf) {
+    // LAME raises a rate below 8 kHz (and one between two MP3 rates) to the next MP3 rate, so a
+    // pass of a 1 kHz source would come out as 8 times as many samples, more than the MP3 buffer
+    // holds. Each call gets at most what comes out as CHUNK_SAMPLES samples at the MP3 rate, the
+    // case measured for MP3_BUFFER_BYTES; a source at or above its MP3 rate is not split.
+    const auto inRate = static_cast<std::uint64_t>(lame_get_in_samplerate(gf));
+    const auto outRate = static_cast<std::uint64_t>(lame_get_out_samplerate(gf));
+    const std::size_t framesPerCall =
+        outRate > inRate ? static_cast<std::size_t>(std::max<std::uint64_t>(1, CHUNK_SAMPLES * inRate / outRate))
+                         : CHUNK_SAMPLES;
+
     // Whole frames per read, so a frame never straddles two passes and nothing is carried over.
     // Stereo and above reads floor(16384 / frame size) frames; mono reads 8192 samples.
     const std::size_t frameBytes = 2 * static_cast<std::size_t>(channels);
@@ -145,7 +159,6 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
         if (in.bad()) return READ_FAILED_TEXT;
         // The 1 to frameBytes-1 bytes of an incomplete last frame are dropped.
         const auto frames = static_cast<std::size_t>(got) / frameBytes;
-        int encoded = 0;
         if (channels >= 2) {
             // Channels 0 and 1 of each frame; the rest (surround) are left out. In place and
             // ascending: frame i is read from byte i*frameBytes >= 4i before chunk[i] (bytes
@@ -155,15 +168,16 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
                 buf.right[i] = littleEndian16(frame + 2);
                 buf.chunk[i] = littleEndian16(frame);
             }
-            encoded = lame_encode_buffer(gf, buf.chunk, buf.right, static_cast<int>(frames),
-                                         buf.mp3, MP3_BUFFER_BYTES);
         } else {
             for (std::size_t i = 0; i < frames; ++i) buf.chunk[i] = littleEndian16(raw + 2 * i);
-            encoded = lame_encode_buffer(gf, buf.chunk, nullptr, static_cast<int>(frames), buf.mp3,
-                                         MP3_BUFFER_BYTES);
         }
-        if (encoded < 0) return ENCODE_FAILED_TEXT;
-        if (encoded > 0 && !writeAll(out, buf.mp3, encoded)) return WRITE_FAILED_TEXT;
+        for (std::size_t at = 0; at < frames; at += framesPerCall) {
+            const auto count = static_cast<int>(std::min(framesPerCall, frames - at));
+            const std::int16_t* right = channels >= 2 ? buf.right + at : nullptr;
+            const int encoded = lame_encode_buffer(gf, buf.chunk + at, right, count, buf.mp3, MP3_BUFFER_BYTES);
+            if (encoded < 0) return ENCODE_FAILED_TEXT;
+            if (encoded > 0 && !writeAll(out, buf.mp3, encoded)) return WRITE_FAILED_TEXT;
+        }
     } while (got != 0);
 
     const int flushed = lame_encode_flush(gf, buf.mp3, MP3_BUFFER_BYTES);
@@ -248,7 +262,18 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
         return;
     }
 
-    PartFile part(destination);
+    const fs::path target = linkTarget(destinationPath);
+    if (target.empty()) {
+        showErrorBox(CREATE_FAILED_TEXT);
+        return;
+    }
+    // Replacing the file by rename would get past its read-only mark; the user is told now
+    // rather than after the encoding.
+    if (isReadOnlyFile(target)) {
+        showErrorBox(READ_ONLY_TEXT);
+        return;
+    }
+    PartFile part(target);
     if (!part.out.is_open()) {
         showErrorBox(CREATE_FAILED_TEXT);
         return;
@@ -257,7 +282,7 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
     const wchar_t* failure = encodeSamples(in, part.out, gf.get(), header.numChannels, *buffers);
     gf.reset();
     in.close();
-    if (failure == nullptr && !part.moveOver(destinationPath)) failure = WRITE_FAILED_TEXT;
+    if (failure == nullptr && !part.moveOver(target)) failure = WRITE_FAILED_TEXT;
     if (failure != nullptr) showErrorBox(failure);
 }
 

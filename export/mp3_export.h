@@ -6,8 +6,9 @@
 // Export thread body. `source` is a copy of the recording's path taken on the GUI thread when the
 // command ran; this function never reads the global savePath. Failures are reported with
 // showErrorBox from this thread; nothing is shown on success. The MP3 is written to a temporary
-// file beside `destination` and moved over it only once it is complete, so a failed export never
-// damages an existing file and two exports to one name never mix their bytes.
+// file beside the file `destination` leads to (through symbolic links) and put in its place only
+// once it is complete, so a failed export never damages an existing file and two exports to one
+// name never mix their bytes; a replaced file keeps its permissions and owner.
 void saveAsMP3(const std::wstring& destination, const std::wstring& source);
 
 // Exports still running, so the process can wait for them (their files complete) before exiting.

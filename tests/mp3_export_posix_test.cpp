@@ -5,6 +5,8 @@
 #include <mpg123.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -101,17 +103,19 @@ void exportWithoutErrors(const fs::path& destination, const fs::path& source) {
 
 TEST(Mp3ExportDecoded, MonoToneKeepsItsPitchAndLengthAtEveryRate) {
     TempDir dir;
-    for (const std::int32_t rate : {8000, 22050, 44100, 48000, 96000, 200000}) {
+    // 14 Hz and 384 kHz are the edges the export accepts.
+    for (const std::int32_t rate : {14, 1000, 4000, 8000, 22050, 44100, 48000, 96000, 200000, 384000}) {
         SCOPED_TRACE(rate);
         const std::size_t frames = static_cast<std::size_t>(rate) * 3 + 333;
-        writeFileBytes(dir.file("rec.wav"), wavBytes(rate, 1, toneSamples(rate, 1, frames, {1000.0})));
+        const double tone = std::min(1000.0, rate / 8.0);
+        writeFileBytes(dir.file("rec.wav"), wavBytes(rate, 1, toneSamples(rate, 1, frames, {tone})));
         exportWithoutErrors(dir.file("out.mp3"), dir.file("rec.wav"));
         const Decoded d = decodeMp3(dir.file("out.mp3"));
         ASSERT_EQ(d.channels, 1);
-        // Above 48 kHz LAME resamples to a rate MP3 has; the duration stays.
+        // Outside 8-48 kHz LAME resamples to a rate MP3 has; the duration stays to the sample.
         const double expectedFrames = static_cast<double>(frames) * static_cast<double>(d.rate) / rate;
-        EXPECT_NEAR(static_cast<double>(d.frames()), expectedFrames, 1152.0);
-        expectDominant(d, 0, 1000.0, {250.0, 440.0, 500.0, 1500.0, 2000.0, 3000.0});
+        EXPECT_NEAR(static_cast<double>(d.frames()), expectedFrames, 2.0);
+        expectDominant(d, 0, tone, {tone / 4, tone * 0.44, tone / 2, tone * 1.5, tone * 2, tone * 3});
     }
 }
 
@@ -184,4 +188,33 @@ TEST(Mp3ExportPosix, WriteFailureKeepsThePreviousFileAndRemovesTheTemporary) {
     for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"out.mp3", "rec.wav"}));
+}
+
+// What the user had at the chosen name stays: links (the MP3 goes to the target), mode and owner.
+// A new file gets 0666 less the umask; a 250-byte name (the limit is 255) works.
+TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
+    TempDir dir;
+    writeFileBytes(dir.file("rec.wav"), wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0})));
+    exportWithoutErrors(dir.file("ref.mp3"), dir.file("rec.wav"));
+    fs::create_directories(dir.file("music"));
+    writeFileBytes(dir.file("music/old.mp3"), {1, 2, 3});
+    fs::create_symlink("music/old.mp3", dir.file("link.mp3"));
+    fs::create_symlink("link.mp3", dir.file("link-to-link.mp3"));
+    fs::create_symlink("music/new.mp3", dir.file("dangling.mp3"));
+    writeFileBytes(dir.file("kept.mp3"), {1});
+    const bool root = geteuid() == 0;   // only root may give a file away
+    ASSERT_EQ(chmod(dir.file("kept.mp3").c_str(), 0604) | (root ? chown(dir.file("kept.mp3").c_str(), 1234, 5678) : 0), 0);
+    const std::string longName = std::string(246, 'n') + ".mp3";
+    const mode_t oldMask = umask(027);
+    for (const char* name : {"link-to-link.mp3", "dangling.mp3", "kept.mp3", "fresh.mp3", longName.c_str()})
+        exportWithoutErrors(dir.file(name), dir.file("rec.wav"));
+    umask(oldMask);
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.mp3")) && fs::is_symlink(dir.file("link-to-link.mp3")) && fs::is_symlink(dir.file("dangling.mp3")));
+    for (const char* name : {"music/old.mp3", "music/new.mp3", "kept.mp3", longName.c_str()})
+        EXPECT_EQ(readFileBytes(dir.file(name)), readFileBytes(dir.file("ref.mp3"))) << name;
+    struct stat kept {}, fresh {};
+    ASSERT_EQ(stat(dir.file("kept.mp3").c_str(), &kept) | stat(dir.file("fresh.mp3").c_str(), &fresh), 0);
+    EXPECT_EQ(kept.st_mode & 07777, 0604u);
+    EXPECT_EQ(fresh.st_mode & 07777, 0640u);
+    EXPECT_TRUE(!root || (kept.st_uid == 1234 && kept.st_gid == 5678));
 }

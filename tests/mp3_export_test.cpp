@@ -158,8 +158,8 @@ TEST(Mp3Export, EachErrorLeavesTheDestinationAsItWasAndShowsOneBox) {
         {"24-bit samples", patched(34, {24, 0}), invalid.c_str()},
         {"8-bit samples", patched(34, {8, 0}), invalid.c_str()},
         {"rate 0", withRate(0), rate.c_str()},
-        {"rate 1000", withRate(1000), rate.c_str()},
-        {"rate 7999", withRate(7999), rate.c_str()},
+        {"rate 1", withRate(1), rate.c_str()},
+        {"rate 13", withRate(13), rate.c_str()},
         {"rate 384001", withRate(384001), rate.c_str()},
         {"rate 4294967295", withRate(0xFFFFFFFFu), rate.c_str()},
     };
@@ -196,6 +196,15 @@ TEST(Mp3Export, EachErrorLeavesTheDestinationAsItWasAndShowsOneBox) {
     EXPECT_EQ(moveBoxes[0], L"Failed to write the MP3 file.");
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"rec.wav", "taken.mp3"}));
     EXPECT_TRUE(fs::is_empty(dir.file("taken.mp3")));
+
+    // A read-only file by the chosen name is refused before any encoding and keeps its contents.
+    writeFileBytes(dir.file("locked.mp3"), previous);
+    fs::permissions(dir.file("locked.mp3"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const auto lockedBoxes = exportAndCollectBoxes(dir.file("locked.mp3"), dir.file("rec.wav"));
+    fs::permissions(dir.file("locked.mp3"), fs::perms::owner_all);  // so the folder can go
+    ASSERT_EQ(lockedBoxes.size(), 1u);
+    EXPECT_EQ(lockedBoxes[0], L"The MP3 file is read-only and cannot be replaced. Choose another file name.");
+    EXPECT_EQ(readFileBytes(dir.file("locked.mp3")), previous);
 }
 
 TEST(Mp3Export, UnconvertibleFileNamesAreRefusedBeforeAnyFileIsTouched) {

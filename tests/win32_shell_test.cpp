@@ -7,11 +7,29 @@
 
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "app/app_state.h"
 #include "display/gl_views.h"
+#include "display/render_thread.h"
 #include "tests/test_support.h"
+
+// The executable links with --wrap=glfwSwapBuffers: a frame of the real render code is read back
+// here, then presented as usual. RGB, bottom row first.
+std::vector<unsigned char> framePixels;
+GLFWwindow* readBackFrom = nullptr;   // set while no render thread runs
+extern "C" void __real_glfwSwapBuffers(GLFWwindow* window);
+extern "C" void __wrap_glfwSwapBuffers(GLFWwindow* window) {
+    if (window != nullptr && window == readBackFrom) {
+        framePixels.assign(GL_VIEW_FULL_WIDTH * GL_VIEW_HEIGHT * 3, 0x7F);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, GL_VIEW_FULL_WIDTH, GL_VIEW_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, framePixels.data());
+    }
+    __real_glfwSwapBuffers(window);
+}
 
 namespace {
 
@@ -279,6 +297,42 @@ TEST_F(Win32ShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnothe
     DestroyWindow(window);
     EXPECT_TRUE(takeQuit());
     EXPECT_EQ(glfwGetCurrentContext(), nullptr);   // GLFW was terminated
+}
+
+// Waveform +10240 then -10240: rows (v / 32768 + 1) * 40 = 52.5 and 27.5 from the bottom, the step
+// at x = 580. Spectrum 1/80 (row 40.5) with 1.0 at bin 1024: a peak to the top row at x = 290.
+TEST_F(Win32ShellTest, WaveformViewShowsTheTraceAndTheSpectrumPeakWhereTheyBelong) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    GLFWwindow* view = glfwWaveformWin = createGLFWChild(hwndWaveformGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
+    ASSERT_NE(view, nullptr);
+    std::vector<std::int16_t> samples(MAX_WAVEFORM_SIZE, 10240);
+    std::fill(samples.begin() + MAX_WAVEFORM_SIZE / 2, samples.end(), -10240);
+    waveformBufferL.append(samples.data(), samples.size());
+    spectrumBuffer.assign(4096, 1.0f / 80);
+    spectrumBuffer[1024] = 1.0f;
+    // Wine resizes a child view's off-screen drawable once the resize was handled and a frame
+    // swapped, so the first frame has the creation width (680); the render loop redraws 16 ms on.
+    pumpMessages();
+    renderWaveform(view);
+    readBackFrom = view;
+    renderWaveform(view);
+    readBackFrom = nullptr;
+    ASSERT_EQ(framePixels.size(), std::size_t{GL_VIEW_FULL_WIDTH * GL_VIEW_HEIGHT * 3});
+    int wrong = 0, peakLeft = GL_VIEW_FULL_WIDTH, peakRight = -1;
+    for (int x = 0; x < GL_VIEW_FULL_WIDTH; ++x) {
+        for (int y = 0; y < GL_VIEW_HEIGHT; ++y) {
+            const unsigned char* p = &framePixels[(y * GL_VIEW_FULL_WIDTH + x) * 3];
+            const COLORREF seen = RGB(p[0], p[1], p[2]);
+            if (y == GL_VIEW_HEIGHT - 1 && seen == RGB(255, 0, 0)) peakLeft = std::min(peakLeft, x), peakRight = x;
+            if (x < 2 || x > 1157 || std::abs(x - 580) <= 2 || std::abs(x - 290) <= 2) continue;  // ends, step, peak
+            const COLORREF expected = y == (x < 580 ? 52 : 27) ? RGB(0, 255, 0) : y == 40 ? RGB(255, 0, 0) : RGB(0, 0, 0);
+            if (seen != expected && ++wrong <= 5) ADD_FAILURE() << "(" << x << ", " << y << "): " << std::hex << seen;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_TRUE(peakLeft >= 289 && peakRight <= 291) << "top row red from x = " << peakLeft << " to " << peakRight;
+    DestroyWindow(window);
+    EXPECT_TRUE(takeQuit());
 }
 
 TEST_F(Win32ShellTest, StartDisplayRunsTheRenderThreadUntilTheWindowIsDestroyed) {

@@ -15,6 +15,8 @@ set_tests_properties(sonabel_core_tests PROPERTIES
 add_executable(sonabel_win32_tests win32_shell_test.cpp wasapi_source_test.cpp)
 target_link_libraries(sonabel_win32_tests PRIVATE sonabel_test_support sonabel_win32_shell
                       sonabel_wasapi)
+# The GL pixels test reads each frame back just before the real glfwSwapBuffers presents it.
+target_link_options(sonabel_win32_tests PRIVATE -Wl,--wrap=glfwSwapBuffers)
 add_test(NAME sonabel_win32_tests
          COMMAND ${SONABEL_E2E_DIR}/with_services.sh ${SONABEL_E2E_DIR}/wine_run.sh
                  $<TARGET_FILE:sonabel_win32_tests>)

@@ -27,3 +27,9 @@ expect_exit_0() {
   expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
   app_pid=""
 }
+# recorded_within WAV CHOSEN STARTED STOPPING STOPPED: stamps that err to the safe side, so load only
+# widens the span; 0.2 s for the sound server's last block, sent late or not at all.
+recorded_within() {
+  awk -v w="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" 'BEGIN { lo = c - b - 0.2; hi = d - a + 0.2
+    printf "     WAV %.3f s, source delivered %.3f to %.3f s\n", w, lo, hi; exit !(w >= lo && w <= hi) }'
+}

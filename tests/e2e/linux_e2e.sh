@@ -103,13 +103,19 @@ expect "record: WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 1000 1
 # The red spectrum's highest point is the 1 kHz bin: 1000 * 8192 / 48000 of 4096 bins over 1160 px.
 peak_x=$(awk 'BEGIN { printf "%.1f", 20 + 1160 * (1000 * 8192 / 48000) / 4096 }')
 meter=$("$checker" meter "$(field rms "$wavinfo")")
+# The bar shows the last packet's level: the tone's own (RMS 0.354) unless the source dropped out
+# in it. Dropouts on a busy machine also lower the whole take's RMS, so the bar lies between the
+# take's average level and the tone's full level (each +-3 px).
+full=$("$checker" meter 0.35355)
 echo "     screenshot: green waveform px $(field waveform_green "$shot"), red peak at x" \
      "$(field spectrum_peak_x "$shot") (expected $peak_x), meter bar $(field meter_bar "$shot") px" \
-     "(expected $(field meter_expected "$meter"))"
+     "(expected $(field meter_expected "$meter")..$(field meter_expected "$full"))"
 expect "screen: green waveform drawn in the waveform view" [ "$(field waveform_green "$shot")" -gt 1000 ]
 expect "screen: red spectrum peak at the 1 kHz position (+-3 px)" near "$(field spectrum_peak_x "$shot")" "$peak_x" 3
 expect "screen: spectrum peak reaches the top of the view" near "$(field spectrum_peak_y "$shot")" 120 2
-expect "screen: level meter bar width follows the RMS (+-3 px)" near "$(field meter_bar "$shot")" "$(field meter_expected "$meter")" 3
+expect "screen: level meter bar lies between the take's and the tone's level (+-3 px)" \
+  [ "$(field meter_bar "$shot")" -ge $(($(field meter_expected "$meter") - 3)) \
+    -a "$(field meter_bar "$shot")" -le $(($(field meter_expected "$full") + 3)) ]
 expect "screen: meter background is white after the bar" [ "$(field meter_white_after "$shot")" = "$(field meter_rest "$shot")" ]
 expect "screen: nothing is drawn into the spectrum view" [ "$(field spectrum_view_green "$shot")" = 0 ]
 

@@ -10,7 +10,7 @@ for g in "${groups[@]}"; do
   case "$g" in
     linux) ;;
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
-                 xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils
+                 xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils python3
                  libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     *) echo "unknown package group: $g" >&2; exit 2 ;;

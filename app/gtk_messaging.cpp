@@ -10,28 +10,31 @@
 #include "app/gtk_shell.h"
 #include "app/ws2s.h"
 
-namespace {
-
 // One error box requested from a worker thread; lives on that thread's stack until `done`.
-struct ErrorBoxRequest {
+struct GtkMessaging::BoxRequest {
     std::wstring text;
     std::mutex mutex;
     std::condition_variable dismissed;
     bool done = false;
 };
 
-gboolean showRequestedBox(gpointer data) {
-    auto* request = static_cast<ErrorBoxRequest*>(data);
-    runErrorDialog(request->text);
+// GTK thread: shows the oldest requested box, then wakes the thread that asked for it.
+gboolean GtkMessaging::showNextBox(gpointer self) {
+    auto* m = static_cast<GtkMessaging*>(self);
+    BoxRequest* request = nullptr;
     {
-        std::lock_guard<std::mutex> lock(request->mutex);
-        request->done = true;
+        std::lock_guard<std::mutex> lock(m->mutex_);
+        request = m->boxes_.front();
+        m->boxes_.pop_front();
     }
+    runErrorDialog(request->text);
+    // Notified under the lock: the asking thread cannot return (and so destroy the request on
+    // its stack) until this thread is done with it.
+    std::lock_guard<std::mutex> lock(request->mutex);
+    request->done = true;
     request->dismissed.notify_one();
     return G_SOURCE_REMOVE;
 }
-
-}  // namespace
 
 void runErrorDialog(const std::wstring& text) {
     std::string utf8;
@@ -90,9 +93,14 @@ void GtkMessaging::showErrorBox(const std::wstring& text) {
         runErrorDialog(text);
         return;
     }
-    ErrorBoxRequest request;
+    BoxRequest request;
     request.text = text;
-    g_idle_add_full(G_PRIORITY_DEFAULT, showRequestedBox, &request, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        boxes_.push_back(&request);
+    }
+    // One idle call per request: each call shows exactly one box, oldest first.
+    g_idle_add_full(G_PRIORITY_DEFAULT, showNextBox, this, nullptr);
     std::unique_lock<std::mutex> lock(request.mutex);
     request.dismissed.wait(lock, [&] { return request.done; });
 }

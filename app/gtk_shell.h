@@ -76,13 +76,18 @@ private:
         unsigned msg;
         std::uintptr_t wParam;
     };
+    struct BoxRequest;
     static gboolean drain(gpointer self);
+    static gboolean showNextBox(gpointer self);
 
     GtkMainWindowShell& shell_;
     std::thread::id guiThread_;
     std::mutex mutex_;
     std::deque<Posted> queue_;
     bool drainScheduled_ = false;
+    // Error boxes asked for by other threads, handed over under mutex_ (not through the idle
+    // source's pointer) so the hand-over is ordered by a lock of ours.
+    std::deque<BoxRequest*> boxes_;
 };
 
 // Runs the error dialog for `text` on the calling (GTK) thread until dismissed.

@@ -119,7 +119,8 @@ killed="$out/killed.wav"
 expect "kill: Save As takes the path" drive_quiet start "$killed"
 until_true 10 test -e "$killed"; t0=$(now)
 sleep 5.5
-drive_quiet kill; t1=$(now)
+t1=$(drive kill)   # the moment of TerminateProcess (starting the driver takes a while)
+expect "kill: TerminateProcess ends sonabel.exe" [ -n "$t1" ]
 elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
 wait "$app_pid" 2>/dev/null
 app_pid=""

@@ -85,13 +85,12 @@ std::uint64_t bytesOnDisk(std::ofstream& file, std::int32_t channels) {
 
 // Rewrites the header at offset 0 with the data written so far, then moves back to the end for
 // the next packet: a recording cut off by a crash or a kill keeps a header that a strict reader
-// accepts, with at most the last second of audio beyond its dataSize. Returns false when the
-// header could not be written (the stream is then in its error state).
-bool refreshHeader(std::ofstream& file, std::int32_t channels, std::uint64_t dataBytes) {
+// accepts, with at most the last second of audio beyond its dataSize. A failure leaves the
+// stream in its error state, which the caller treats as any failed write.
+void refreshHeader(std::ofstream& file, std::int32_t channels, std::uint64_t dataBytes) {
     file.seekp(0, std::ios::beg);
     writeWavHeader(file, globalSampleRate, 16, channels, dataBytes, false);
     file.seekp(0, std::ios::end);
-    return static_cast<bool>(file);
 }
 
 // One recording, from the device to the finished file. The source is released (reverse order)
@@ -110,10 +109,10 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
     std::ofstream file;
     // Unbuffered: each packet is one write straight to the file, so a failed write is seen at
     // once, the file's length tells exactly what reached the disk, and nothing written is left
-    // inside the process when it dies. The libraries honour the request at different times:
-    // libstdc++ (Linux, mingw) and libc++ only before open, MSVC's only after it (there it is
-    // setvbuf on the opened FILE, which must come before any I/O). Each ignores the other call.
-    // The flush after every packet below holds the guarantee for a library that ignores both.
+    // inside the process when it dies. The libraries take the request at different times:
+    // libstdc++ (Linux, mingw) only before open, MSVC's only after it (there it is setvbuf on the
+    // opened FILE, which must come before any I/O); each ignores the call it does not take. The
+    // flush after every packet below holds the guarantee for a library that takes neither.
     file.rdbuf()->pubsetbuf(nullptr, 0);
     try {
         openBinaryForWriting(file, path);

@@ -26,9 +26,7 @@ cleanup() {
   if [ "$keep" = 1 ]; then rm -f "$work/tone.log"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-# No screen saver: Xvfb's blanks the screen after 10 min without input, and GTK and Mesa then
-# allocate for the changed window state (a one-off ~1 MiB step that is not the recorder's).
-start_pulse && start_xvfb -s 0 || exit 1
+start_pulse && start_xvfb || exit 1
 
 pactl load-module module-null-sink sink_name=soak rate=48000 channels=2 format=float32le \
   >/dev/null || exit 1

@@ -9,8 +9,6 @@
 #include "app/gtk_shell.h"
 #include "app/ws2s.h"
 
-namespace {
-
 // One error box until it is dismissed. A worker's request lives on that worker's stack until
 // `done`; the GTK thread's own box sets `loop` instead and runs it.
 struct ErrorBoxRequest {
@@ -20,6 +18,8 @@ struct ErrorBoxRequest {
     std::condition_variable dismissed;
     bool done = false;
 };
+
+namespace {
 
 void closeOnResponse(GtkDialog* dialog, gint, gpointer) { gtk_widget_destroy(GTK_WIDGET(dialog)); }
 
@@ -56,11 +56,6 @@ void openErrorDialog(ErrorBoxRequest& request) {
     gtk_widget_show_all(dialog);
 }
 
-gboolean openRequestedBox(gpointer data) {
-    openErrorDialog(*static_cast<ErrorBoxRequest*>(data));
-    return G_SOURCE_REMOVE;
-}
-
 }  // namespace
 
 void runErrorDialog(const std::wstring& text) {
@@ -77,6 +72,21 @@ GtkMessaging::GtkMessaging(GtkMainWindowShell& shell)
     : shell_(shell), guiThread_(std::this_thread::get_id()) {}
 
 GtkMessaging::~GtkMessaging() = default;
+
+// GTK thread: opens the box of the oldest request handed over by another thread. The hand-over
+// goes through mutex_ (a lock of ours) rather than the idle source's pointer, so it is ordered
+// for the thread sanitizer too.
+gboolean GtkMessaging::openNextBox(gpointer self) {
+    auto* m = static_cast<GtkMessaging*>(self);
+    ErrorBoxRequest* request = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m->mutex_);
+        request = m->boxes_.front();
+        m->boxes_.pop_front();
+    }
+    openErrorDialog(*request);
+    return G_SOURCE_REMOVE;
+}
 
 void GtkMessaging::postMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam, std::intptr_t) {
     bool schedule = false;
@@ -116,7 +126,12 @@ void GtkMessaging::showErrorBox(const std::wstring& text) {
     }
     ErrorBoxRequest request;
     request.text = text;
-    g_idle_add_full(G_PRIORITY_DEFAULT, openRequestedBox, &request, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        boxes_.push_back(&request);
+    }
+    // One idle call per request: each call opens exactly one box, oldest first.
+    g_idle_add_full(G_PRIORITY_DEFAULT, openNextBox, this, nullptr);
     std::unique_lock<std::mutex> lock(request.mutex);
     request.dismissed.wait(lock, [&] { return request.done; });
 }

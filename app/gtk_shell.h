@@ -57,6 +57,9 @@ gboolean paintLevelMeter(GtkWidget* meter, cairo_t* cr, gpointer bar);
 // right edge.
 int paintLevelMeterRect(cairo_t* cr, int width, int height, float level);
 
+// A worker's pending error box (gtk_messaging.cpp).
+struct ErrorBoxRequest;
+
 // PlatformMessaging for GTK: posted messages go through one FIFO queue drained on the GTK
 // thread; error boxes are shown on the GTK thread; debug lines go to GLib's logging.
 class GtkMessaging final : public PlatformMessaging {
@@ -82,12 +85,16 @@ private:
         std::uintptr_t wParam;
     };
     static gboolean drain(gpointer self);
+    static gboolean openNextBox(gpointer self);
 
     GtkMainWindowShell& shell_;
     std::thread::id guiThread_;
     std::mutex mutex_;
     std::deque<Posted> queue_;
     bool drainScheduled_ = false;
+    // Error boxes asked for by other threads, handed over under mutex_ (not through the idle
+    // source's pointer) so the hand-over is ordered by a lock of ours.
+    std::deque<ErrorBoxRequest*> boxes_;
 };
 
 // The Save As dialog's pieces. A new (floating) filter named `name` that lists the names

@@ -83,6 +83,16 @@ std::uint64_t bytesOnDisk(std::ofstream& file, std::int32_t channels) {
     return data - data % frameBytes;
 }
 
+// Rewrites the header at offset 0 with the data written so far, then moves back to the end for
+// the next packet: a recording cut off by a crash or a kill keeps a header that a strict reader
+// accepts, with at most the last second of audio beyond its dataSize. A failure leaves the
+// stream in its error state, which the caller treats as any failed write.
+void refreshHeader(std::ofstream& file, std::int32_t channels, std::uint64_t dataBytes) {
+    file.seekp(0, std::ios::beg);
+    writeWavHeader(file, globalSampleRate, 16, channels, dataBytes, false);
+    file.seekp(0, std::ios::end);
+}
+
 // One recording, from the device to the finished file. The source is released (reverse order)
 // by its destructor when this returns.
 RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hwnd) {
@@ -98,7 +108,11 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
 
     std::ofstream file;
     // Unbuffered: each packet is one write straight to the file, so a failed write is seen at
-    // once and the file's length tells exactly what reached the disk.
+    // once, the file's length tells exactly what reached the disk, and nothing written is left
+    // inside the process when it dies. The libraries take the request at different times:
+    // libstdc++ (Linux, mingw) only before open, MSVC's only after it (there it is setvbuf on the
+    // opened FILE, which must come before any I/O); each ignores the call it does not take. The
+    // flush after every packet below holds the guarantee for a library that takes neither.
     file.rdbuf()->pubsetbuf(nullptr, 0);
     try {
         openBinaryForWriting(file, path);
@@ -106,6 +120,7 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
         return RecordingOutcome::BadFileName;
     }
     if (!file.is_open()) return RecordingOutcome::FileCreateFailed;
+    file.rdbuf()->pubsetbuf(nullptr, 0);
 
     writeWavHeader(file, globalSampleRate, 16, captureChannels, 0, false);
     std::uint64_t dataBytesWritten = 0;
@@ -117,6 +132,11 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
         const std::uint64_t frameBytes = 2 * static_cast<std::uint64_t>(captureChannels);
         const std::uint64_t maxBytes = wavDataLimit.load();
         const std::uint64_t limit = maxBytes - maxBytes % frameBytes;   // whole frames only
+        // The header follows the data once per second of audio (which a live device delivers
+        // in real time): one positioned 44-byte write each time.
+        const std::uint64_t refreshBytes =
+            static_cast<std::uint64_t>(globalSampleRate) * frameBytes;
+        std::uint64_t nextRefresh = refreshBytes;
         std::vector<float> converted;
         try {
             bool ended = false;
@@ -139,8 +159,14 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
                         const float* samples = packetAsFloat(data, take, flags, format, converted);
                         processCapturePacket(samples, take, captureChannels, file,
                                              dataBytesWritten, hwnd);
+                        file.flush();
                     }
                     source.releaseBuffer(got);
+                    if (file && dataBytesWritten >= nextRefresh) {
+                        refreshHeader(file, captureChannels, dataBytesWritten);
+                        nextRefresh = dataBytesWritten - dataBytesWritten % refreshBytes +
+                                      refreshBytes;
+                    }
                     if (!file) {
                         outcome = RecordingOutcome::WriteFailed;
                         ended = true;

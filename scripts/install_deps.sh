@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages the build and the tests need (as root, or through sudo).
-# Usage: scripts/install_deps.sh [linux|test|windows|package]...   (default: linux)
+# Usage: scripts/install_deps.sh [linux|test|windows|fuzz|package]...   (default: linux)
 set -euo pipefail
 
 groups=("${@:-linux}")
@@ -10,8 +10,9 @@ for g in "${groups[@]}"; do
   case "$g" in
     linux) ;;
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
-                 xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils
+                 xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils python3
                  libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core) ;;
+    fuzz) pkgs+=(clang-14 libclang-rt-14-dev python3) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     # Release packages (scripts/package.sh) and their install tests.
     package) pkgs+=(dpkg-dev nsis imagemagick desktop-file-utils) ;;

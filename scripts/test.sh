@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything and runs every test (unit tests, then the
-# end-to-end tests of the real application): the Linux build, then the Windows cross-build under
-# Wine. Exit status 0 only when all passed.
+# end-to-end tests of the real application): the Linux build, its sanitizer builds and a fuzzing
+# smoke run, then the Windows cross-build under Wine. Exit status 0 only when all passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/build/linux"
 
-scripts/install_deps.sh linux test windows
+scripts/install_deps.sh linux test windows fuzz
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONABEL_BUILD_TESTS=ON \
       -DSONABEL_BUILD_BENCH=ON
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+
+# The core and Linux shell tests again under AddressSanitizer+UBSan and ThreadSanitizer, and a
+# short fuzzing run of the export's WAV reading and of ws2s/utf8ToWide (20 s each).
+scripts/sanitize.sh asan
+scripts/sanitize.sh tsan
+scripts/fuzz.sh 20
 
 # Windows: cross-build sonabel.exe and its tests, run them under Wine.
 scripts/build_windows.sh

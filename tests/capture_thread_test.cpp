@@ -174,6 +174,45 @@ TEST(CaptureThread, RecordsEveryPacketAndFinalisesTheHeader) {
     EXPECT_EQ(currentLevel.load(), 0.0f) << "the last packet was silence";
 }
 
+// Once per second of audio the header is rewritten with the data so far, so a process killed
+// mid-recording leaves a file that strict readers accept; the data keeps being appended at the
+// end, and Stop still writes the exact final header.
+TEST(CaptureThread, HeaderFollowsTheDataEverySecond) {
+    TempDir dir;
+    const auto file = dir.file("live.wav");
+    FakeScript script;
+    script.format = {1, 8000, SampleEncoding::Float, 32, 32};  // one second = 16000 bytes
+    std::vector<float> all;
+    for (int p = 0; p < 9; ++p) {
+        std::vector<float> s(3000, 0.1f * static_cast<float>(p - 4));  // 6000 bytes each
+        all.insert(all.end(), s.begin(), s.end());
+        script.packets.push_back(floatPacket(s, 1));
+    }
+    std::vector<std::pair<std::size_t, std::uint32_t>> seen[10];  // per packets released
+    script.onPoll = [&] {
+        const auto bytes = readFileBytes(file);
+        seen[script.released].push_back({bytes.size(), u32At(bytes, 40)});
+        EXPECT_EQ(u32At(bytes, 4), u32At(bytes, 40) + 36);
+    };
+    const RunResult r = record(script, pathOf(file));
+    ASSERT_EQ(r.outcome, RecordingOutcome::Saved);
+    // Refreshed when 1, 2 and 3 seconds were complete: after packets 3, 6 and 8.
+    const std::uint32_t header[9] = {0, 0, 0, 18000, 18000, 18000, 36000, 36000, 48000};
+    for (int k = 0; k < 9; ++k) {
+        ASSERT_FALSE(seen[k].empty()) << k;
+        for (const auto& s : seen[k]) {
+            EXPECT_EQ(s.first, 44u + 6000u * static_cast<unsigned>(k)) << "after packet " << k;
+        }
+        EXPECT_EQ(seen[k].back().second, header[k]) << "after packet " << k;
+    }
+    const auto bytes = readFileBytes(file);
+    EXPECT_EQ(u32At(bytes, 40), 54000u);
+    EXPECT_EQ(u32At(bytes, 4), 54036u);
+    const auto data = dataOf(bytes);
+    ASSERT_EQ(data.size(), all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(data[i], floatToPCM16(all[i])) << i;
+}
+
 TEST(CaptureThread, IntegerMixFormatsAreConvertedToFloat) {
     struct Case {
         MixFormat format;

@@ -1,6 +1,7 @@
 #pragma once
 // A scripted capture source: delivers the given packets, one per poll, and can fail any step.
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct FakeScript {
     bool stopWhenDrained = true;
     // Deliver every waiting packet in one drain instead of one packet per pass.
     bool drainAll = false;
+
+    // Called at every poll, before anything else (to look at the file as a crash would leave it).
+    std::function<void()> onPoll;
 
     // What happened, for the checks.
     std::vector<std::string> calls;
@@ -59,6 +63,7 @@ public:
         return 0;
     }
     CaptureResult getNextPacketSize(std::uint32_t& frames) override {
+        if (s_.onPoll) s_.onPoll();
         if (!polled_) {
             polled_ = true;
             s_.sawRecordingFlagAtFirstPoll = isRecording.load();

@@ -7,6 +7,8 @@ bad()  { echo "FAIL - $1"; failed=$((failed + 1)); }
 expect() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
 # near VALUE TARGET TOLERANCE (decimals allowed)
 near() { awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t - d && v <= t + d) }'; }
+# at_least VALUE TARGET OFFSET: VALUE >= TARGET + OFFSET (a number, not an error text)
+at_least() { [[ $1 =~ ^[0-9.]+$ ]] && awk -v v="$1" -v t="$2" -v d="$3" 'BEGIN { exit !(v >= t + d) }'; }
 # until_true SECONDS COMMAND...: polls every 0.1 s
 until_true() {
   local tries=$(($1 * 10)); shift
@@ -32,4 +34,20 @@ expect_exit_0() {
 recorded_within() {
   awk -v w="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" 'BEGIN { lo = c - b - 0.2; hi = d - a + 0.2
     printf "     WAV %.3f s, source delivered %.3f to %.3f s\n", w, lo, hi; exit !(w >= lo && w <= hi) }'
+}
+# expect_survives_kill WHAT FILE ELAPSED: a recording whose process was killed ELAPSED seconds
+# after the file appeared is read by strict readers (Python's wave, soxi), which trust the
+# header's data size, with at least ELAPSED - 1.5 s of audio; the data size is within the file.
+expect_survives_kill() {
+  local info seconds soxi_seconds
+  info=$("$checker" wav "$2")
+  seconds=$(python3 -c 'import sys, wave
+w = wave.open(sys.argv[1], "rb"); print("%.3f" % (w.getnframes() / w.getframerate()))' "$2" 2>&1)
+  soxi_seconds=$(soxi -D "$2" 2>&1)
+  echo "     killed after ${3} s: file $(field file_size "$info") bytes, header data size" \
+       "$(field data_size "$info"); wave reads ${seconds} s, soxi ${soxi_seconds} s"
+  expect "$1: Python's wave reads at least elapsed - 1.5 s" at_least "$seconds" "$3" -1.5
+  expect "$1: soxi reads at least elapsed - 1.5 s" at_least "$soxi_seconds" "$3" -1.5
+  expect "$1: data size <= file size - 44" \
+    [ "$(field data_size "$info")" -le "$(($(field file_size "$info") - 44))" ]
 }

@@ -202,6 +202,20 @@ import -window root "$artifacts/after-first-close.png"
 check_wav "close while recording" "$closing"
 close_app "close while recording"
 
+# --- The process is killed (SIGKILL) 5.5 s into a recording: the header written during the
+# --- recording makes the file readable.
+start_app kill || exit 1
+killed="$out/killed.wav"
+click_start
+expect "kill: save dialog accepts the path" choose_path "$killed"
+until_true 10 test -e "$killed"; t0=$(now)
+sleep 5.5
+kill -9 "$app_pid"; t1=$(now)
+wait "$app_pid" 2>/dev/null
+app_pid=""
+expect_survives_kill "kill -9 while recording" "$killed" \
+  "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
+
 # --- Run 2: the sound server goes away during a recording, then none is reachable.
 start_app no-server || exit 1
 gone="$out/server gone.wav"

@@ -7,6 +7,8 @@
 //   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
 //   win32_driver start-cancel             clicks Start, cancels the dialog
 //   win32_driver stop | close             clicks Stop / asks the window to close
+//   win32_driver kill                     TerminateProcess of the window's process (a crash);
+//                                         prints the Unix time of the call
 //   win32_driver status                   prints the status line (UTF-8)
 //   win32_driver wait-status TEXT SECONDS the status line becomes TEXT
 //   win32_driver error-box TEXT SECONDS   an "Error" box saying TEXT appears; dismisses it
@@ -263,6 +265,20 @@ int main() {
     if (action == L"start-cancel") return chooseThrough(main, 1, nullptr);
     if (action == L"stop") return PostMessageW(main, WM_COMMAND, 2, 0) ? 0 : 1;
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (action == L"kill") {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(main, &pid);
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (process == nullptr) return 1;
+        FILETIME now;  // 100 ns since 1601; Wine's clock is the host's
+        GetSystemTimeAsFileTime(&now);
+        const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        std::printf("%.3f\n", static_cast<double>(ticks - 116444736000000000ull) / 1e7);
+        const bool ok = TerminateProcess(process, 9) &&
+                        WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+        CloseHandle(process);
+        return ok ? 0 : 1;
+    }
     if (action == L"status") {
         std::printf("%s\n", utf8(textOf(statusLine(main))).c_str());
         return 0;

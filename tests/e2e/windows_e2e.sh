@@ -109,6 +109,21 @@ check_wav "close while recording" "$closing"
 drive_quiet close
 expect_exit_0 "close while recording, then close" 60
 stop_wine
+
+# --- TerminateProcess 5.5 s into a recording: the header written during the recording makes
+# --- the file readable.
+start_app kill || exit 1
+killed="$out/killed.wav"
+expect "kill: Save As takes the path" drive_quiet start "$killed"
+until_true 10 test -e "$killed"; t0=$(now)
+sleep 5.5
+t1=$(drive kill)   # the moment of TerminateProcess (starting the driver takes a while)
+expect "kill: TerminateProcess ends sonabel.exe" [ -n "$t1" ]
+elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+wait "$app_pid" 2>/dev/null
+app_pid=""
+expect_survives_kill "TerminateProcess while recording" "$killed" "$elapsed"
+stop_wine
 stop_pulse
 
 # --- Run 2: no sound server at all: no capture endpoint.

@@ -1,6 +1,7 @@
 // Debug lines of the Linux build, the GLib way: structured logging at debug level in the
-// "sonabel" domain, which GLib's default writer shows (on stderr, or in the journal when stderr
-// is connected to it) only when G_MESSAGES_DEBUG names the domain or is "all". Never syslog.
+// "sonabel" domain, which GLib's default writer shows (on stdout, or in the journal when the
+// output is connected to it) only when G_MESSAGES_DEBUG names the domain or is "all". Never
+// syslog.
 #include <glib.h>
 
 #include <condition_variable>

@@ -22,6 +22,7 @@ cmake --build "$build" --target sonabel -j2 >/dev/null || exit 1
 app="$root/$build/sonabel"
 
 source tests/e2e/services.sh
+source tests/e2e/e2e_lib.sh
 work=$(mktemp -d /tmp/sonabel-bench.XXXXXX)
 app_pid="" rec_pid="" strace_pid="" tone_pid=""
 cleanup() {
@@ -50,7 +51,7 @@ pactl set-default-source benchtone.monitor
 status="$work/status.log"
 SONABEL_STATUS_LOG="$status" "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
-win=$(timeout 20 xdotool search --sync --name '^Sonabel with FFT$' 2>/dev/null | head -n 1)
+win=$(find_window '^Sonabel with FFT$' 20)
 [ -n "$win" ] || { echo "the main window did not appear" >&2; exit 1; }
 
 # Per-thread CPU time in ns: "tid name ns" lines.
@@ -93,16 +94,7 @@ parecord --rate=48000 --channels=2 --format=s16le -d benchtone.monitor "$work/fl
 rec_pid=$!
 take="$work/take.wav"
 click 90 35
-dialog=$(timeout 10 xdotool search --sync --name '^Save As$' 2>/dev/null | head -n 1)
-[ -n "$dialog" ] || { echo "no Save As dialog" >&2; exit 1; }
-xdotool windowfocus --sync "$dialog"
-xdotool type --delay 15 "$take"
-for _ in 1 2 3 4 5; do
-  sleep 0.6
-  xdotool key Return
-  sleep 0.5
-  xdotool search --name '^Save As$' >/dev/null 2>&1 || break
-done
+choose_path "$take" || { echo "the Save As dialog did not take the path" >&2; exit 1; }
 for _ in $(seq 100); do [ -s "$take" ] && break; sleep 0.1; done
 sleep 1
 rss0=$(rss_kib "$app_pid")

@@ -17,6 +17,7 @@ build="$root/build/linux"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONABEL_BUILD_BENCH=ON >/dev/null || exit 1
 cmake --build "$build" --target sonabel sonabel_soak_check -j2 >/dev/null || exit 1
 source tests/e2e/services.sh
+source tests/e2e/e2e_lib.sh
 work=$(mktemp -d /tmp/sonabel-soak.XXXXXX)
 app_pid="" tone_pid="" keep=0
 cleanup() {
@@ -40,17 +41,10 @@ pactl set-default-source soak.monitor
 status="$work/status.log" wav="$work/soak.wav"
 SONABEL_STATUS_LOG="$status" "$build/sonabel" >"$work/app.log" 2>&1 &
 app_pid=$!
-win=$(timeout 20 xdotool search --sync --name '^Sonabel with FFT$' | head -n 1)
+win=$(find_window '^Sonabel with FFT$' 20)
 [ -n "$win" ] || { echo "soak: the main window did not appear"; exit 1; }
 xdotool mousemove --window "$win" 90 35 click 1                   # Start Recording
-dialog=$(timeout 10 xdotool search --sync --name '^Save As$' | head -n 1)
-xdotool windowfocus --sync "$dialog" type --delay 15 "$wav"
-for _ in 1 2 3 4 5; do
-  sleep 0.6
-  xdotool key Return
-  sleep 1
-  xdotool search --name '^Save As$' >/dev/null 2>&1 || break
-done
+choose_path "$wav" || { echo "soak: the Save As dialog did not take the path"; exit 1; }
 for _ in $(seq 100); do [ -e "$wav" ] && break; sleep 0.1; done
 t0=$(date +%s.%N)
 [ -e "$wav" ] || { echo "soak: the recording did not start"; exit 1; }

@@ -9,11 +9,11 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
-#include "display/render_thread.h"
 #include <algorithm>
 #include <vector>
 
 #include "display/frame_builder.h"
+#include "display/render_thread.h"
 
 namespace {
 

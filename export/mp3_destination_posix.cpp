@@ -41,9 +41,10 @@ bool replaceFile(const std::filesystem::path& from, const std::filesystem::path&
         // Owner and group first, since a change of owner clears set-ID bits. Only root may give
         // a file away; a user may still hand it to a group of theirs. When neither is allowed
         // the MP3 stays the user's, like any file the user writes.
-        const bool owned = chown(from.c_str(), old.st_uid, old.st_gid) == 0 ||
-                           chown(from.c_str(), static_cast<uid_t>(-1), old.st_gid) == 0;
-        (void)owned;
+        if (chown(from.c_str(), old.st_uid, old.st_gid) != 0 &&
+            chown(from.c_str(), static_cast<uid_t>(-1), old.st_gid) != 0) {
+            // neither allowed: the new file keeps this process's owner and group
+        }
         if (chmod(from.c_str(), old.st_mode & 07777) != 0) return false;
     }
     return rename(from.c_str(), to.c_str()) == 0;

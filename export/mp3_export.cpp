@@ -88,11 +88,12 @@ public:
     // should the process be killed mid-way. An existing name is never reused.
     explicit PartFile(const fs::path& target) {
         static constexpr char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        const fs::path folder = temporaryFolder(target);
         std::random_device random;
         for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
             std::string name = ".sonabel-";
             for (int i = 0; i < 6; ++i) name += ALPHABET[random() % (sizeof ALPHABET - 1)];
-            const fs::path candidate = temporaryFolder(target) / (name + ".tmp");
+            const fs::path candidate = folder / (name + ".tmp");
             if (!createNewFile(candidate)) continue;
             out.open(candidate, std::ios::binary | std::ios::out | std::ios::trunc);
             std::error_code ec;

@@ -51,3 +51,24 @@ w = wave.open(sys.argv[1], "rb"); print("%.3f" % (w.getnframes() / w.getframerat
   expect "$1: data size <= file size - 44" \
     [ "$(field data_size "$info")" -le "$(($(field file_size "$info") - 44))" ]
 }
+
+# X windows by title (xdotool), for the Linux drivers and benchmarks.
+find_window() { timeout "${2:-10}" xdotool search --sync --name "$1" 2>/dev/null | head -n 1; }
+window_gone() { ! xdotool search --name "$1" >/dev/null 2>&1; }
+# Types PATH into the Save As dialog and accepts it. The chooser may swallow a Return that comes
+# while it is still completing the typed folder, so Return is repeated until the dialog is gone.
+choose_path() {
+  local dialog
+  dialog=$(find_window '^Save As$' 10)
+  [ -n "$dialog" ] || return 1
+  xdotool windowfocus --sync "$dialog"
+  xdotool type --delay 15 "$1"
+  chosen_at=""   # set just before the first Return: no recording chosen here starts earlier
+  for _ in 1 2 3 4 5; do
+    sleep 0.6
+    [ -n "$chosen_at" ] || chosen_at=$(now)
+    xdotool key Return
+    until_true 1 window_gone '^Save As$' && return 0
+  done
+  return 1
+}

@@ -26,8 +26,6 @@ trap cleanup EXIT
 
 last_status() { [ -s "$status" ] && tail -n 1 "$status"; }
 status_is() { [ "$(last_status)" = "$1" ]; }
-find_window() { timeout "${2:-10}" xdotool search --sync --name "$1" 2>/dev/null | head -n 1; }
-window_gone() { ! xdotool search --name "$1" >/dev/null 2>&1; }
 
 start_app() {
   : >"$status"
@@ -43,24 +41,6 @@ click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
 click_start()  { click $((20 + 70)) $((20 + 15)); }
 click_stop()   { click $((180 + 40)) $((20 + 15)); }
 click_export() { click $((270 + 45)) $((20 + 15)); }
-
-# Types PATH into the Save As dialog and accepts it. The chooser may swallow a Return that comes
-# while it is still completing the typed folder, so Return is repeated until the dialog is gone.
-choose_path() {
-  local dialog
-  dialog=$(find_window '^Save As$' 10)
-  [ -n "$dialog" ] || return 1
-  xdotool windowfocus --sync "$dialog"
-  xdotool type --delay 15 "$1"
-  chosen_at=""   # set just before the first Return: no recording chosen here starts earlier
-  for _ in 1 2 3 4 5; do
-    sleep 0.6
-    [ -n "$chosen_at" ] || chosen_at=$(now)
-    xdotool key Return
-    until_true 1 window_gone '^Save As$' && return 0
-  done
-  return 1
-}
 
 # Closes the app with WM_DELETE_WINDOW and checks it exits with status 0.
 close_app() {

@@ -11,6 +11,10 @@ GLFWwindow* createGLFWChild(HWND container, int width, int height) {
     glfwWindowHint(GLFW_DECORATED, 0);
     glfwWindowHint(GLFW_RESIZABLE, 0);
     glfwWindowHint(GLFW_FLOATING, 1);
+    // Created hidden and shown only once it is inside its container: a window mapped as a
+    // top-level one is taken over by the window manager (X11: reparented into a frame of its
+    // own, racing our reparent), and the view ends up unviewable.
+    glfwWindowHint(GLFW_VISIBLE, 0);
     GLFWwindow* view = glfwCreateWindow(width, height, "", nullptr, nullptr);
     if (view == nullptr) return nullptr;
 

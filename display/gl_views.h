@@ -11,8 +11,8 @@
 // GUI thread, after glfwInit and after the container exists on screen.
 GLFWwindow* createGLFWChild(HWND container, int width, int height);
 
-// The platform step of createGLFWChild: make `view` a child of `container` at (0, 0), sized to
-// the container's client area, raised and shown. Results of the platform calls are not examined.
+// The platform step of createGLFWChild: make the hidden `view` a child of `container` at (0, 0),
+// sized to the container's client area, raised and shown. Results of the platform calls are not examined.
 void placeViewInContainer(GLFWwindow* view, HWND container);
 
 // The GL half of a main window shell, the same on every platform: GLFW start-up and shutdown,

@@ -54,6 +54,8 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
     // Exposed parts are cleared to black by the server, so a view nobody draws into (the
     // spectrum view) never shows leftovers of a dialog that covered it.
     XSetWindowBackground(display, child, BlackPixel(display, DefaultScreen(display)));
+    // The view is still unmapped, so no window manager has seen it: it is mapped only as a child
+    // of the container, where the window manager's redirection of top-level maps does not apply.
     XReparentWindow(display, child, parent, 0, 0);
     XResizeWindow(display, child, static_cast<unsigned>(area.width * scale),
                   static_cast<unsigned>(area.height * scale));

@@ -11,7 +11,7 @@ for g in "${groups[@]}"; do
     linux) ;;
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
                  xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils python3
-                 libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core) ;;
+                 libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core openbox) ;;
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev python3) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     # Release packages (scripts/package.sh) and their install tests.

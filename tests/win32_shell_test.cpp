@@ -275,6 +275,7 @@ TEST_F(Win32ShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnothe
         HWND native = FindWindowExW(v.container, nullptr, nullptr, nullptr);
         ASSERT_NE(native, nullptr);
         EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(native, GWL_STYLE)), WS_CHILD | WS_VISIBLE);
+        EXPECT_TRUE(IsWindowVisible(native));   // created hidden, shown once placed
         RECT r;
         GetWindowRect(native, &r);
         POINT topLeft{r.left, r.top};

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end test of the Linux application: the real binary under a private Xvfb (Mesa GL) and a
 # private PulseAudio daemon whose default source is a real-time 1 kHz mono 48 kHz tone, driven with
-# xdotool like a user. Screenshots are kept in ARTIFACTS.
+# xdotool like a user. Screenshots (of the root window: what the user sees) are kept in ARTIFACTS.
+# SONABEL_WINDOW_MANAGER=openbox runs it under a reparenting window manager (see services.sh).
 # Usage: linux_e2e.sh APP E2E_CHECK SEND_CLOSE ARTIFACTS
 set -uo pipefail
 app=$1 checker=$2 send_close=$3 artifacts=$4
@@ -33,8 +34,16 @@ start_app() {
   app_pid=$!
   win=$(find_window '^Sonabel with FFT$' 20)
   [ -n "$win" ] || { bad "$1: main window appears"; return 1; }
-  eval "$(xdotool getwindowgeometry --shell "$win")"
-  ox=$X oy=$Y
+  client_origin
+}
+
+# ox, oy: where the main window's client area lies on the root window. Under a window manager
+# the window sits in a frame, and xdotool's geometry counts the frame's offset twice.
+client_origin() {
+  local info
+  info=$(xwininfo -id "$win")
+  ox=$(sed -n 's/^ *Absolute upper-left X: *//p' <<<"$info")
+  oy=$(sed -n 's/^ *Absolute upper-left Y: *//p' <<<"$info")
 }
 
 click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
@@ -101,27 +110,25 @@ expect "screen: nothing is drawn into the spectrum view" [ "$(field spectrum_vie
 
 # The idle view is drawn once and then left alone: a Save As dialog moved over the views and
 # cancelled must leave the same picture (the uncovered view is repainted, not left black).
-view_pixels() {
+# views_shot NAME: the views' area of a root window screenshot (what the user sees).
+views_shot() {
+  import -window root "$artifacts/$1.png"
   convert "$artifacts/$1.png" -crop "1160x170+$((ox + 20))+$((oy + 120))" +repage "$work/$1-views.png"
 }
 differing() {
   compare -metric AE "$work/$1-views.png" "$work/$2-views.png" null: 2>&1 | cut -d' ' -f1
 }
-import -window root "$artifacts/idle.png"
+covered() { views_shot idle-covered; [ "$(differing idle idle-covered)" -gt 10000 ]; }
+restored() { views_shot idle-uncovered; [ "$(differing idle idle-uncovered)" = 0 ]; }
+views_shot idle
 click_export
 dialog=$(find_window '^Save As$' 10)
 xdotool windowmove --sync "$dialog" "$((ox + 100))" "$((oy + 100))"
-sleep 0.5
-import -window root "$artifacts/idle-covered.png"
+expect "expose: the dialog covered the views" until_true 5 covered
 xdotool windowfocus --sync "$dialog"
 xdotool key Escape
 until_true 5 window_gone '^Save As$'
-sleep 0.5
-import -window root "$artifacts/idle-uncovered.png"
-for s in idle idle-covered idle-uncovered; do view_pixels "$s"; done
-expect "expose: the dialog covered the views" [ "$(differing idle idle-covered)" -gt 10000 ]
-expect "expose: the views show the same picture once the dialog is gone" \
-  [ "$(differing idle idle-uncovered)" = 0 ]
+expect "expose: the views show the same picture once the dialog is gone" until_true 5 restored
 
 mp3="$out/export take.mp3"
 click_export
@@ -227,7 +234,7 @@ box=$(find_window '^Error$' 20)
 expect "no GL: the error box appears at start-up" [ -n "$box" ]
 import -window root "$artifacts/no-gl-error-box.png"
 win=$(find_window '^Sonabel with FFT$' 20)
-eval "$(xdotool getwindowgeometry --shell "$win")"; ox=$X oy=$Y
+client_origin
 nogl="$out/no gl.wav"
 click_start
 expect "no GL: save dialog accepts the path" choose_path "$nogl"

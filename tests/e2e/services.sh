@@ -65,6 +65,9 @@ stop_pulse() {
 
 # start_xvfb [extra Xvfb arguments...]: picks a free display itself (-displayfd). The screen is
 # 1280x1500x24 unless SONABEL_XVFB_SCREEN says otherwise (a scaled display needs more pixels).
+# With SONABEL_WINDOW_MANAGER=openbox a reparenting window manager runs on it, as on a desktop
+# (it frames top-level windows, which a bare Xvfb does not).
+WM_PID=""
 start_xvfb() {
   services_dir
   local fdfile="$SERVICES_DIR/display.$RANDOM"
@@ -76,7 +79,8 @@ start_xvfb() {
       export DISPLAY=":$(tr -d '[:space:]' <"$fdfile")"
       export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
       unset WAYLAND_DISPLAY
-      return 0
+      [ -z "${SONABEL_WINDOW_MANAGER:-}" ] || start_wm
+      return
     fi
     kill -0 "$XVFB_PID" 2>/dev/null || break
     sleep 0.1
@@ -86,7 +90,25 @@ start_xvfb() {
   return 1
 }
 
+# The window manager announces itself on the root window once it manages the screen.
+start_wm() {
+  case "$SONABEL_WINDOW_MANAGER" in
+    openbox) openbox --sm-disable >"$SERVICES_DIR/wm.log" 2>&1 & ;;
+    *) echo "unknown window manager: $SONABEL_WINDOW_MANAGER" >&2; return 1 ;;
+  esac
+  WM_PID=$!
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    kill -0 "$WM_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "$SONABEL_WINDOW_MANAGER did not start:" >&2
+  cat "$SERVICES_DIR/wm.log" >&2
+  return 1
+}
+
 stop_xvfb() {
+  stop_pid WM_PID
   stop_pid XVFB_PID
 }
 

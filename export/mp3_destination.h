@@ -13,14 +13,19 @@ std::filesystem::path linkTarget(const std::filesystem::path& file);
 bool isReadOnlyFile(const std::filesystem::path& file);
 
 // Creates `file` new and empty, failing when anything by that name exists (never truncates
-// another file). It gets the platform's default for a new file: 0666 less the umask on POSIX,
-// the folder's inherited permissions on Windows.
+// another file). On POSIX only this user may read or write it (0600), whatever it is to hold
+// later; on Windows it gets the folder's inherited permissions.
 bool createNewFile(const std::filesystem::path& file);
 
 // Puts the complete file `from` in place of `to` in one step, so `to` is the old or the new file
 // at every moment. When `to` exists its permissions and owner pass to the new contents (the
-// owner where this process may set it); otherwise `from` keeps its own. `from` and `to` are in
-// the same folder. On failure `to` is as it was and `from` is left for the caller to remove.
+// owner where this process may set it); otherwise the new contents get a new file's default
+// (on POSIX 0666 less the umask, or what the folder's default ACL gives). A file system that
+// keeps no permissions leaves them as it makes them. `from` and `to` are in the same folder. On
+// failure `to` is as it was and `from` is left for the caller to remove (on Windows, in the rare
+// case the old file cannot be put back, it stays beside `from` as ".sonabel-XXXXXX.bak"). On
+// Windows a file held open by another program (a virus scanner, the search indexer) is waited
+// for, for about a second.
 bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // The folder for the temporary beside `target`, named so that the temporary's short name fits

@@ -46,8 +46,6 @@ constexpr wchar_t ENCODER_INIT_TEXT[] = L"Failed to initialise the MP3 encoder."
 constexpr wchar_t SAMPLE_RATE_TEXT[] = L"The MP3 encoder cannot take this WAV file's sample rate.";
 constexpr wchar_t SAME_FILE_TEXT[] =
     L"Cannot export the recording onto itself. Choose another file name for the MP3.";
-constexpr wchar_t READ_ONLY_TEXT[] =
-    L"The MP3 file is read-only and cannot be replaced. Choose another file name.";
 constexpr wchar_t READ_FAILED_TEXT[] = L"Failed to read the WAV file.";
 constexpr wchar_t ENCODE_FAILED_TEXT[] = L"The MP3 encoder failed on this recording.";
 constexpr wchar_t WRITE_FAILED_TEXT[] = L"Failed to write the MP3 file.";
@@ -85,7 +83,8 @@ class PartFile {
 public:
     // Creates ".sonabel-XXXXXX.tmp" (six random letters and digits) in the folder of `target`:
     // short, so it fits wherever the chosen name fits, and recognisable as an export's leftover
-    // should the process be killed mid-way. An existing name is never reused.
+    // should the process be killed mid-way. An existing name is never reused. Private to this
+    // user until it is put in place: the recording may be a private one.
     explicit PartFile(const fs::path& target) {
         static constexpr char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
         const fs::path folder = temporaryFolder(target);
@@ -268,10 +267,10 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
         showErrorBox(CREATE_FAILED_TEXT);
         return;
     }
-    // Replacing the file by rename would get past its read-only mark; the user is told now
-    // rather than after the encoding.
+    // Replacing the file by rename would get past its read-only mark: it cannot be opened for
+    // writing, so it is refused as such, now rather than after the encoding.
     if (isReadOnlyFile(target)) {
-        showErrorBox(READ_ONLY_TEXT);
+        showErrorBox(CREATE_FAILED_TEXT);
         return;
     }
     PartFile part(target);

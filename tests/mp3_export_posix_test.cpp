@@ -8,10 +8,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "export/mp3_export.h"
@@ -99,7 +105,48 @@ void exportWithoutErrors(const fs::path& destination, const fs::path& source) {
     EXPECT_TRUE(sink.errorBoxes().empty());
 }
 
+// Exports `wav` through a named pipe fed in two parts: between them the export waits for samples
+// with its temporary open beside `destination`. Returns the temporary's mode seen then (0: none).
+mode_t temporaryModeWhileEncoding(const fs::path& destination, const std::vector<unsigned char>& wav) {
+    const fs::path pipe = destination.parent_path() / "pipe.wav";
+    if (mkfifo(pipe.c_str(), 0600) != 0) return 0;
+    mode_t seen = 0;
+    std::thread feeder([&] {
+        // Read-write, so opening never waits for the export; the WAV fits the pipe's 64 KiB.
+        std::fstream feed(pipe, std::ios::binary | std::ios::in | std::ios::out);
+        const auto half = static_cast<std::streamsize>(wav.size() / 2);
+        feed.write(reinterpret_cast<const char*>(wav.data()), half).flush();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (seen == 0 && std::chrono::steady_clock::now() < deadline) {
+            for (const auto& e : fs::directory_iterator(destination.parent_path())) {
+                struct stat st {};
+                if (e.path().filename().string().rfind(".sonabel-", 0) == 0 && stat(e.path().c_str(), &st) == 0)
+                    seen = st.st_mode & 07777;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        feed.write(reinterpret_cast<const char*>(wav.data()) + half, static_cast<std::streamsize>(wav.size()) - half);
+    });
+    exportWithoutErrors(destination, pipe);
+    feeder.join();
+    fs::remove(pipe);
+    return seen;
+}
+
+// Linked with --wrap=chmod: every chmod of the product goes through here and fails with this
+// error while it is not 0, as on a file system that keeps no modes.
+std::atomic<int> chmodError{0};
+
 }  // namespace
+
+extern "C" int __real_chmod(const char* path, mode_t mode);
+extern "C" int __wrap_chmod(const char* path, mode_t mode) {
+    if (const int error = chmodError.load()) {
+        errno = error;
+        return -1;
+    }
+    return __real_chmod(path, mode);
+}
 
 TEST(Mp3ExportDecoded, MonoToneKeepsItsPitchAndLengthAtEveryRate) {
     TempDir dir;
@@ -191,10 +238,12 @@ TEST(Mp3ExportPosix, WriteFailureKeepsThePreviousFileAndRemovesTheTemporary) {
 }
 
 // What the user had at the chosen name stays: links (the MP3 goes to the target), mode and owner.
-// A new file gets 0666 less the umask; a 250-byte name (the limit is 255) works.
+// A new file gets 0666 less the umask; a 250-byte name (the limit is 255) works. While it is
+// encoded the MP3 is private to this user, whatever mode it gets in the end.
 TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
     TempDir dir;
-    writeFileBytes(dir.file("rec.wav"), wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0})));
+    const auto wav = wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0}));
+    writeFileBytes(dir.file("rec.wav"), wav);
     exportWithoutErrors(dir.file("ref.mp3"), dir.file("rec.wav"));
     fs::create_directories(dir.file("music"));
     writeFileBytes(dir.file("music/old.mp3"), {1, 2, 3});
@@ -202,19 +251,56 @@ TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
     fs::create_symlink("link.mp3", dir.file("link-to-link.mp3"));
     fs::create_symlink("music/new.mp3", dir.file("dangling.mp3"));
     writeFileBytes(dir.file("kept.mp3"), {1});
-    const bool root = geteuid() == 0;   // only root may give a file away
-    ASSERT_EQ(chmod(dir.file("kept.mp3").c_str(), 0604) | (root ? chown(dir.file("kept.mp3").c_str(), 1234, 5678) : 0), 0);
+    // Only root may give a file away; a user may hand it to another group of theirs.
+    const bool root = geteuid() == 0;
+    gid_t groups[64];
+    const int groupCount = getgroups(64, groups);
+    const gid_t* otherGroup = std::find_if(groups, groups + std::max(groupCount, 0), [](gid_t g) { return g != getegid(); });
+    const bool handedOver = root || otherGroup != groups + std::max(groupCount, 0);
+    if (handedOver) {
+        ASSERT_EQ(chown(dir.file("kept.mp3").c_str(), root ? 1234 : geteuid(), root ? 5678 : *otherGroup), 0);
+    }
+    ASSERT_EQ(chmod(dir.file("kept.mp3").c_str(), 0604), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(dir.file("kept.mp3").c_str(), &before), 0);
     const std::string longName = std::string(246, 'n') + ".mp3";
     const mode_t oldMask = umask(027);
-    for (const char* name : {"link-to-link.mp3", "dangling.mp3", "kept.mp3", "fresh.mp3", longName.c_str()})
+    for (const char* name : {"link-to-link.mp3", "dangling.mp3", longName.c_str()})
         exportWithoutErrors(dir.file(name), dir.file("rec.wav"));
+    EXPECT_EQ(temporaryModeWhileEncoding(dir.file("kept.mp3"), wav), 0600u);
+    EXPECT_EQ(temporaryModeWhileEncoding(dir.file("fresh.mp3"), wav), 0600u);
     umask(oldMask);
     EXPECT_TRUE(fs::is_symlink(dir.file("link.mp3")) && fs::is_symlink(dir.file("link-to-link.mp3")) && fs::is_symlink(dir.file("dangling.mp3")));
-    for (const char* name : {"music/old.mp3", "music/new.mp3", "kept.mp3", longName.c_str()})
+    for (const char* name : {"music/old.mp3", "music/new.mp3", "kept.mp3", "fresh.mp3", longName.c_str()})
         EXPECT_EQ(readFileBytes(dir.file(name)), readFileBytes(dir.file("ref.mp3"))) << name;
     struct stat kept {}, fresh {};
     ASSERT_EQ(stat(dir.file("kept.mp3").c_str(), &kept) | stat(dir.file("fresh.mp3").c_str(), &fresh), 0);
     EXPECT_EQ(kept.st_mode & 07777, 0604u);
     EXPECT_EQ(fresh.st_mode & 07777, 0640u);
-    EXPECT_TRUE(!root || (kept.st_uid == 1234 && kept.st_gid == 5678));
+
+    // A file system that keeps no modes refuses chmod: the MP3 is put in place all the same, as
+    // it was written. Any other chmod failure fails the export and leaves the old file.
+    for (const int error : {EPERM, ENOTSUP, ENOSYS, EROFS, EIO}) {
+        SCOPED_TRACE(error);
+        writeFileBytes(dir.file("plain.mp3"), {1});
+        ASSERT_EQ(chmod(dir.file("plain.mp3").c_str(), 0644), 0);
+        RecordingMessaging sink;
+        chmodError = error;
+        saveAsMP3(dir.file("plain.mp3").wstring(), dir.file("rec.wav").wstring());
+        chmodError = 0;
+        struct stat plain {};
+        ASSERT_EQ(stat(dir.file("plain.mp3").c_str(), &plain), 0);
+        if (error == EIO) {
+            EXPECT_EQ(sink.errorBoxes(), std::vector<std::wstring>{L"Failed to write the MP3 file."});
+            EXPECT_EQ(readFileBytes(dir.file("plain.mp3")), std::vector<unsigned char>{1});
+        } else {
+            EXPECT_TRUE(sink.errorBoxes().empty());
+            EXPECT_EQ(readFileBytes(dir.file("plain.mp3")), readFileBytes(dir.file("ref.mp3")));
+            EXPECT_EQ(plain.st_mode & 07777, 0600u);
+        }
+    }
+
+    EXPECT_EQ(kept.st_uid, before.st_uid);
+    EXPECT_EQ(kept.st_gid, before.st_gid);
+    if (!handedOver) GTEST_SKIP() << "owner checked only as this user's own: no second group to hand the file to";
 }

@@ -197,14 +197,16 @@ TEST(Mp3Export, EachErrorLeavesTheDestinationAsItWasAndShowsOneBox) {
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"rec.wav", "taken.mp3"}));
     EXPECT_TRUE(fs::is_empty(dir.file("taken.mp3")));
 
-    // A read-only file by the chosen name is refused before any encoding and keeps its contents.
+    // A read-only file by the chosen name cannot be opened for writing: refused before any
+    // encoding (no temporary left), and it keeps its contents.
     writeFileBytes(dir.file("locked.mp3"), previous);
     fs::permissions(dir.file("locked.mp3"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     const auto lockedBoxes = exportAndCollectBoxes(dir.file("locked.mp3"), dir.file("rec.wav"));
     fs::permissions(dir.file("locked.mp3"), fs::perms::owner_all);  // so the folder can go
     ASSERT_EQ(lockedBoxes.size(), 1u);
-    EXPECT_EQ(lockedBoxes[0], L"The MP3 file is read-only and cannot be replaced. Choose another file name.");
+    EXPECT_EQ(lockedBoxes[0], L"Failed to create MP3 output file.");
     EXPECT_EQ(readFileBytes(dir.file("locked.mp3")), previous);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"locked.mp3", "rec.wav", "taken.mp3"}));
 }
 
 TEST(Mp3Export, UnconvertibleFileNamesAreRefusedBeforeAnyFileIsTouched) {

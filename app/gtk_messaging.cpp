@@ -9,14 +9,19 @@
 #include "app/gtk_shell.h"
 #include "app/ws2s.h"
 
-// One error box until it is dismissed. A worker's request lives on that worker's stack until
-// `done`; the GTK thread's own box sets `loop` instead and runs it.
+// One error box until it is dismissed. The request lives on the asking thread's stack until
+// `done`, whichever thread asked: the GTK thread iterates its main context until then, a worker
+// waits on `dismissed`.
 struct ErrorBoxRequest {
     std::wstring text;
-    GMainLoop* loop = nullptr;
     std::mutex mutex;
     std::condition_variable dismissed;
     bool done = false;
+
+    bool isDone() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return done;
+    }
 };
 
 namespace {
@@ -26,11 +31,7 @@ void closeOnResponse(GtkDialog* dialog, gint, gpointer) { gtk_widget_destroy(GTK
 // "destroy" comes exactly once, whether the box went by OK, Escape or the window manager.
 void wakeAsker(GtkWidget*, gpointer data) {
     auto* request = static_cast<ErrorBoxRequest*>(data);
-    if (request->loop != nullptr) {
-        g_main_loop_quit(request->loop);
-        return;
-    }
-    // Notified under the lock: the worker cannot see `done`, return and destroy the request
+    // Notified under the lock: the asker cannot see `done`, return and destroy the request
     // before this thread is finished with it.
     std::lock_guard<std::mutex> lock(request->mutex);
     request->done = true;
@@ -61,11 +62,10 @@ void openErrorDialog(ErrorBoxRequest& request) {
 void runErrorDialog(const std::wstring& text) {
     ErrorBoxRequest request;
     request.text = text;
-    // A loop of our own, not gtk_main: the main window's quit must not end the box.
-    request.loop = g_main_loop_new(nullptr, FALSE);
     openErrorDialog(request);
-    g_main_loop_run(request.loop);   // posted messages and clicks keep being delivered
-    g_main_loop_unref(request.loop);
+    // The default context, iterated here rather than by gtk_main: posted messages and clicks keep
+    // being delivered, and the main window's quit does not end the box.
+    while (!request.isDone()) g_main_context_iteration(nullptr, TRUE);
 }
 
 GtkMessaging::GtkMessaging(GtkMainWindowShell& shell)
@@ -74,13 +74,13 @@ GtkMessaging::GtkMessaging(GtkMainWindowShell& shell)
 GtkMessaging::~GtkMessaging() = default;
 
 // GTK thread: opens the box of the oldest request handed over by another thread. The hand-over
-// goes through mutex_ (a lock of ours) rather than the idle source's pointer, so it is ordered
-// for the thread sanitizer too.
+// goes through boxesMutex_ (a lock of ours) rather than the idle source's pointer, so it is
+// ordered for the thread sanitizer too.
 gboolean GtkMessaging::openNextBox(gpointer self) {
     auto* m = static_cast<GtkMessaging*>(self);
     ErrorBoxRequest* request = nullptr;
     {
-        std::lock_guard<std::mutex> lock(m->mutex_);
+        std::lock_guard<std::mutex> lock(m->boxesMutex_);
         request = m->boxes_.front();
         m->boxes_.pop_front();
     }
@@ -127,7 +127,7 @@ void GtkMessaging::showErrorBox(const std::wstring& text) {
     ErrorBoxRequest request;
     request.text = text;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(boxesMutex_);
         boxes_.push_back(&request);
     }
     // One idle call per request: each call opens exactly one box, oldest first.

@@ -89,11 +89,12 @@ private:
 
     GtkMainWindowShell& shell_;
     std::thread::id guiThread_;
-    std::mutex mutex_;
+    std::mutex mutex_;   // guards queue_ and drainScheduled_
     std::deque<Posted> queue_;
     bool drainScheduled_ = false;
-    // Error boxes asked for by other threads, handed over under mutex_ (not through the idle
-    // source's pointer) so the hand-over is ordered by a lock of ours.
+    // Error boxes asked for by other threads, handed over under boxesMutex_ (not through the
+    // idle source's pointer) so the hand-over is ordered by a lock of ours.
+    std::mutex boxesMutex_;
     std::deque<ErrorBoxRequest*> boxes_;
 };
 

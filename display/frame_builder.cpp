@@ -56,14 +56,6 @@ void buildFrameWaveformVertices(const FrameSnapshot& frame, std::vector<Vertex2>
     }
 }
 
-void buildWaveformVertices(const std::vector<std::int16_t>& samples, std::vector<Vertex2>& out) {
-    FrameSnapshot frame;
-    frame.sampleCount = samples.size();
-    for (std::size_t i = 0; i < samples.size(); i += waveformStep(samples.size()))
-        frame.picked.push_back(samples[i]);
-    buildFrameWaveformVertices(frame, out);
-}
-
 void buildSpectrumVertices(const std::vector<float>& bins, std::vector<Vertex2>& out) {
     out.clear();
     const float size = static_cast<float>(bins.size());

@@ -33,10 +33,9 @@ bool refreshFrame(FrameSnapshot& frame);
 // returns true even when nothing changed. Any thread; never blocks.
 void requestViewRepaint();
 
-// Thinned waveform: step = n / GL_VIEW_FULL_WIDTH (at least 1); for i = 0, step, ... < n one
-// vertex (i / n * 2 - 1, sample / 32768). Nothing when n <= 1. `out` is cleared and refilled,
-// keeping its capacity. The first form takes all samples, the second the frame's picked ones.
-void buildWaveformVertices(const std::vector<std::int16_t>& samples, std::vector<Vertex2>& out);
+// Thinned waveform of the frame's picked samples: step = n / GL_VIEW_FULL_WIDTH (at least 1) for
+// the n samples the buffer held; for i = 0, step, ... < n one vertex (i / n * 2 - 1,
+// sample / 32768). Nothing when n <= 1. `out` is cleared and refilled, keeping its capacity.
 void buildFrameWaveformVertices(const FrameSnapshot& frame, std::vector<Vertex2>& out);
 
 // Spectrum: one vertex per bin, (i / size * 2 - 1, value). Nothing when empty.

@@ -20,6 +20,16 @@ std::vector<std::int16_t> ramp(std::size_t n) {
     return s;
 }
 
+// The whole-buffer form: thins all of `samples` as the render thread's copy picks them, then
+// builds that frame's vertices.
+void buildWaveformVertices(const std::vector<std::int16_t>& samples, std::vector<Vertex2>& out) {
+    FrameSnapshot frame;
+    frame.sampleCount = samples.size();
+    for (std::size_t i = 0; i < samples.size(); i += waveformStep(samples.size()))
+        frame.picked.push_back(samples[i]);
+    buildFrameWaveformVertices(frame, out);
+}
+
 }  // namespace
 
 TEST(WaveformVertices, ThinsToAboutOneVertexPerPixel) {

@@ -33,7 +33,7 @@ bool modeRefused(int error) {
 
 }  // namespace
 
-std::filesystem::path linkTarget(const std::filesystem::path& file) {
+std::filesystem::path Mp3Destination::resolveTarget(const std::filesystem::path& file) {
     std::filesystem::path path = file;
     for (int hops = 0; hops < 40; ++hops) {   // the kernel's own limit on a chain of links
         std::error_code ec;
@@ -47,20 +47,20 @@ std::filesystem::path linkTarget(const std::filesystem::path& file) {
 
 // A file with no write bit at all counts as read-only for root too (who could write it anyway),
 // as the read-only attribute does for an administrator on Windows.
-bool isReadOnlyFile(const std::filesystem::path& file) {
+bool Mp3Destination::isReadOnly(const std::filesystem::path& file) {
     struct stat st {};
     if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     return (st.st_mode & 0222) == 0 || (access(file.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS));
 }
 
-bool createNewFile(const std::filesystem::path& file) {
+bool Mp3Destination::createPrivateFile(const std::filesystem::path& file) {
     const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     close(fd);
     return true;
 }
 
-bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool Mp3Destination::putInPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
     struct stat old {};
     mode_t mode = 0;
     if (stat(to.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
@@ -79,4 +79,4 @@ bool replaceFile(const std::filesystem::path& from, const std::filesystem::path&
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
-std::filesystem::path temporaryFolder(const std::filesystem::path& target) { return target.parent_path(); }
+std::filesystem::path Mp3Destination::temporaryFolder(const std::filesystem::path& target) { return target.parent_path(); }

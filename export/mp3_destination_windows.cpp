@@ -9,7 +9,7 @@
 
 // Opening follows symbolic links and junctions; the handle's final name is the target's (in the
 // extended-length form \\?\C:\...). A dangling link cannot be opened and is left as it is.
-std::filesystem::path linkTarget(const std::filesystem::path& file) {
+std::filesystem::path Mp3Destination::resolveTarget(const std::filesystem::path& file) {
     const HANDLE handle = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return file;
@@ -20,13 +20,13 @@ std::filesystem::path linkTarget(const std::filesystem::path& file) {
     return name.empty() ? file : std::filesystem::path(name);
 }
 
-bool isReadOnlyFile(const std::filesystem::path& file) {
+bool Mp3Destination::isReadOnly(const std::filesystem::path& file) {
     const DWORD attributes = GetFileAttributesW(file.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool createNewFile(const std::filesystem::path& file) {
+bool Mp3Destination::createPrivateFile(const std::filesystem::path& file) {
     const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -75,7 +75,7 @@ bool replaceOnce(const std::wstring& from, const std::wstring& to, const std::ws
 
 }  // namespace
 
-bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool Mp3Destination::putInPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
     // Beside the temporary and named after it: ".sonabel-XXXXXX.bak".
     const std::wstring backup = std::filesystem::path(from).replace_extension(L".bak").wstring();
     constexpr ULONGLONG PATIENCE_MS = 1000;
@@ -92,7 +92,7 @@ bool replaceFile(const std::filesystem::path& from, const std::filesystem::path&
     return true;
 }
 
-std::filesystem::path temporaryFolder(const std::filesystem::path& target) {
+std::filesystem::path Mp3Destination::temporaryFolder(const std::filesystem::path& target) {
     const std::wstring raw = target.wstring();
     const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
     if (raw.size() >= 2 && separator(raw[0]) && separator(raw[1]))

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -76,54 +75,6 @@ struct EncodeBuffers {
 inline std::int16_t littleEndian16(const unsigned char* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
-
-// Owns the temporary MP3 beside the destination: closes and deletes it on every path except a
-// successful moveOver().
-class PartFile {
-public:
-    // Creates ".sonabel-XXXXXX.tmp" (six random letters and digits) in the folder of `target`:
-    // short, so it fits wherever the chosen name fits, and recognisable as an export's leftover
-    // should the process be killed mid-way. An existing name is never reused. Private to this
-    // user until it is put in place: the recording may be a private one.
-    explicit PartFile(const fs::path& target) {
-        static constexpr char ALPHABET[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        const fs::path folder = temporaryFolder(target);
-        std::random_device random;
-        for (int attempt = 0; attempt < 8 && !out.is_open(); ++attempt) {
-            std::string name = ".sonabel-";
-            for (int i = 0; i < 6; ++i) name += ALPHABET[random() % (sizeof ALPHABET - 1)];
-            const fs::path candidate = folder / (name + ".tmp");
-            if (!createNewFile(candidate)) continue;
-            out.open(candidate, std::ios::binary | std::ios::out | std::ios::trunc);
-            std::error_code ec;
-            if (out.is_open()) path_ = candidate;
-            else fs::remove(candidate, ec);
-        }
-    }
-    ~PartFile() {
-        if (moved_ || path_.empty()) return;
-        out.close();
-        std::error_code ec;
-        fs::remove(path_, ec);
-    }
-    PartFile(const PartFile&) = delete;
-    PartFile& operator=(const PartFile&) = delete;
-
-    // Closes the file and puts it in place of `target`, which keeps its permissions and owner. A
-    // failed close (the last buffered bytes not written) fails the move too.
-    bool moveOver(const fs::path& target) {
-        out.close();
-        if (out.fail()) return false;
-        moved_ = replaceFile(path_, target);
-        return moved_;
-    }
-
-    std::ofstream out;
-
-private:
-    fs::path path_;
-    bool moved_ = false;
-};
 
 bool writeAll(std::ofstream& out, const unsigned char* bytes, int count) {
     out.write(reinterpret_cast<const char*>(bytes), count);
@@ -262,27 +213,18 @@ void exportToMp3(const std::wstring& destination, const std::wstring& source) {
         return;
     }
 
-    const fs::path target = linkTarget(destinationPath);
-    if (target.empty()) {
-        showErrorBox(CREATE_FAILED_TEXT);
-        return;
-    }
-    // Replacing the file by rename would get past its read-only mark: it cannot be opened for
-    // writing, so it is refused as such, now rather than after the encoding.
-    if (isReadOnlyFile(target)) {
-        showErrorBox(CREATE_FAILED_TEXT);
-        return;
-    }
-    PartFile part(target);
-    if (!part.out.is_open()) {
+    // A destination that cannot be written (a read-only file among them) is refused now rather
+    // than after the encoding.
+    Mp3Destination mp3(destinationPath);
+    if (!mp3.isOpen()) {
         showErrorBox(CREATE_FAILED_TEXT);
         return;
     }
     auto buffers = std::make_unique<EncodeBuffers>();
-    const wchar_t* failure = encodeSamples(in, part.out, gf.get(), header.numChannels, *buffers);
+    const wchar_t* failure = encodeSamples(in, mp3.stream(), gf.get(), header.numChannels, *buffers);
     gf.reset();
     in.close();
-    if (failure == nullptr && !part.moveOver(target)) failure = WRITE_FAILED_TEXT;
+    if (failure == nullptr && !mp3.commit()) failure = WRITE_FAILED_TEXT;
     if (failure != nullptr) showErrorBox(failure);
 }
 

@@ -2,16 +2,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <exception>
-#include <fstream>
-#include <stdexcept>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/messaging.h"
-#include "app/ws2s.h"
+#include "capture/live_wav_file.h"
 #include "capture/packet_pipeline.h"
 #include "capture/recording_outcome.h"
 #include "capture/wav_header.h"
@@ -71,26 +71,35 @@ const float* packetAsFloat(const void* data, std::uint32_t frames, std::uint32_t
     return scratch.data();
 }
 
-// After a failed write the stream's own count is unknown: ask the file how long it really is
-// and keep the whole frames behind the header.
-std::uint64_t bytesOnDisk(std::ofstream& file, std::int32_t channels) {
-    file.clear();
-    file.seekp(0, std::ios::end);
-    const std::streamoff end = file.tellp();
-    if (end < static_cast<std::streamoff>(WAV_HEADER_SIZE)) return 0;
-    const std::uint64_t frameBytes = 2 * static_cast<std::uint64_t>(channels);
-    const std::uint64_t data = static_cast<std::uint64_t>(end) - WAV_HEADER_SIZE;
-    return data - data % frameBytes;
-}
-
-// Rewrites the header at offset 0 with the data written so far, then moves back to the end for
-// the next packet: a recording cut off by a crash or a kill keeps a header that a strict reader
-// accepts, with at most the last second of audio beyond its dataSize. A failure leaves the
-// stream in its error state, which the caller treats as any failed write.
-void refreshHeader(std::ofstream& file, std::int32_t channels, std::uint64_t dataBytes) {
-    file.seekp(0, std::ios::beg);
-    writeWavHeader(file, globalSampleRate, 16, channels, dataBytes, false);
-    file.seekp(0, std::ios::end);
+// Polls the source and hands every packet to the pipeline until Stop, the device goes away, the
+// file fails or is full. Returns Saved for the first two.
+RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav, HWND hwnd) {
+    std::vector<float> converted;
+    try {
+        while (isRecording.load()) {
+            std::uint32_t frames = 0;
+            if (captureFailed(source.getNextPacketSize(frames))) break;   // device gone
+            while (frames != 0) {
+                const void* data = nullptr;
+                std::uint32_t got = 0;
+                std::uint32_t flags = 0;
+                if (captureFailed(source.getBuffer(data, got, flags))) break;
+                const std::uint32_t take = wav.framesThatFit(got);
+                if (take > 0) {
+                    const float* samples = packetAsFloat(data, take, flags, format, converted);
+                    processCapturePacket(samples, take, format.channels, wav.stream(), wav.dataBytes(), hwnd);
+                }
+                source.releaseBuffer(got);
+                if (!wav.refreshHeaderIfDue()) return RecordingOutcome::WriteFailed;
+                if (take < got) return RecordingOutcome::SizeLimitReached;
+                if (captureFailed(source.getNextPacketSize(frames))) break;
+            }
+            std::this_thread::sleep_for(POLL_PAUSE);
+        }
+    } catch (const std::exception&) {
+        return RecordingOutcome::InternalError;
+    }
+    return RecordingOutcome::Saved;
 }
 
 // One recording, from the device to the finished file. The source is released (reverse order)
@@ -99,99 +108,22 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
     if (captureFailed(source.activateDefaultEndpoint())) return RecordingOutcome::NoDevice;
     MixFormat format;
     if (captureFailed(source.getMixFormat(format))) return RecordingOutcome::NoDevice;
-    const std::int32_t captureChannels = format.channels;
     globalSampleRate = format.sampleRate;
     if (!formatSupported(format)) return RecordingOutcome::UnsupportedFormat;
     if (captureFailed(source.initialize()) || captureFailed(source.getCaptureService()) ||
         captureFailed(source.start()))
         return RecordingOutcome::NoDevice;
 
-    std::ofstream file;
-    // Unbuffered: each packet is one write straight to the file, so a failed write is seen at
-    // once, the file's length tells exactly what reached the disk, and nothing written is left
-    // inside the process when it dies. The libraries take the request at different times:
-    // libstdc++ (Linux, mingw) only before open, MSVC's only after it (there it is setvbuf on the
-    // opened FILE, which must come before any I/O); each ignores the call it does not take. The
-    // flush after every packet below holds the guarantee for a library that takes neither.
-    file.rdbuf()->pubsetbuf(nullptr, 0);
-    try {
-        openBinaryForWriting(file, path);
-    } catch (const std::range_error&) {
-        return RecordingOutcome::BadFileName;
-    }
-    if (!file.is_open()) return RecordingOutcome::FileCreateFailed;
-    file.rdbuf()->pubsetbuf(nullptr, 0);
-
-    writeWavHeader(file, globalSampleRate, 16, captureChannels, 0, false);
-    std::uint64_t dataBytesWritten = 0;
-    RecordingOutcome outcome = RecordingOutcome::Saved;
-    if (!file) {
-        outcome = RecordingOutcome::WriteFailed;
-    } else {
+    LiveWavFile wav(format.channels, format.sampleRate, wavDataLimit.load());
+    RecordingOutcome outcome = wav.open(path);
+    if (outcome == RecordingOutcome::BadFileName || outcome == RecordingOutcome::FileCreateFailed)
+        return outcome;
+    if (outcome == RecordingOutcome::Saved) {
         isRecording.store(true);
-        const std::uint64_t frameBytes = 2 * static_cast<std::uint64_t>(captureChannels);
-        const std::uint64_t maxBytes = wavDataLimit.load();
-        const std::uint64_t limit = maxBytes - maxBytes % frameBytes;   // whole frames only
-        // The header follows the data once per second of audio (which a live device delivers
-        // in real time): one positioned 44-byte write each time.
-        const std::uint64_t refreshBytes =
-            static_cast<std::uint64_t>(globalSampleRate) * frameBytes;
-        std::uint64_t nextRefresh = refreshBytes;
-        std::vector<float> converted;
-        try {
-            bool ended = false;
-            while (!ended && isRecording.load()) {
-                std::uint32_t frames = 0;
-                if (captureFailed(source.getNextPacketSize(frames))) break;  // device gone
-                while (frames != 0) {
-                    const void* data = nullptr;
-                    std::uint32_t got = 0;
-                    std::uint32_t flags = 0;
-                    if (captureFailed(source.getBuffer(data, got, flags))) break;
-                    std::uint32_t take = got;
-                    const std::uint64_t room = limit - dataBytesWritten;
-                    if (static_cast<std::uint64_t>(got) * frameBytes > room) {
-                        take = static_cast<std::uint32_t>(room / frameBytes);
-                        outcome = RecordingOutcome::SizeLimitReached;
-                        ended = true;
-                    }
-                    if (take > 0) {
-                        const float* samples = packetAsFloat(data, take, flags, format, converted);
-                        processCapturePacket(samples, take, captureChannels, file,
-                                             dataBytesWritten, hwnd);
-                        file.flush();
-                    }
-                    source.releaseBuffer(got);
-                    if (file && dataBytesWritten >= nextRefresh) {
-                        refreshHeader(file, captureChannels, dataBytesWritten);
-                        nextRefresh = dataBytesWritten - dataBytesWritten % refreshBytes +
-                                      refreshBytes;
-                    }
-                    if (!file) {
-                        outcome = RecordingOutcome::WriteFailed;
-                        ended = true;
-                    }
-                    if (ended) break;
-                    if (captureFailed(source.getNextPacketSize(frames))) break;
-                }
-                if (!ended) std::this_thread::sleep_for(POLL_PAUSE);
-            }
-        } catch (const std::exception&) {
-            outcome = RecordingOutcome::InternalError;
-            file.clear();
-        }
+        outcome = capturePackets(source, format, wav, hwnd);
     }
-
     source.stop();
-    if (outcome == RecordingOutcome::WriteFailed || outcome == RecordingOutcome::InternalError)
-        dataBytesWritten = bytesOnDisk(file, captureChannels);
-    file.clear();
-    file.seekp(0, std::ios::beg);
-    writeWavHeader(file, globalSampleRate, 16, captureChannels, dataBytesWritten, false);
-    if (!file) outcome = RecordingOutcome::WriteFailed;
-    file.close();
-    if (file.fail() && outcome == RecordingOutcome::Saved) outcome = RecordingOutcome::WriteFailed;
-    return outcome;
+    return wav.finish(outcome);
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+#pragma once
+// The WAV file of a recording while it is being written. Unbuffered, so each packet reaches the
+// file in one write and a failed write is seen at once; the header follows the data about once a
+// second, so a recording cut off by a crash or a kill is still a valid WAV file. Capture thread.
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "capture/recording_outcome.h"
+
+class LiveWavFile {
+public:
+    // 16-bit PCM of `channels` channels at `sampleRate`, at most `dataLimit` bytes of samples
+    // (whole frames of it).
+    LiveWavFile(std::int32_t channels, std::int32_t sampleRate, std::uint64_t dataLimit);
+
+    // Creates or truncates `path` and writes a header for no data. Saved when the file is open
+    // and the header written; otherwise BadFileName, FileCreateFailed or WriteFailed.
+    RecordingOutcome open(const std::wstring& path);
+
+    // How many of `frames` more frames fit under the size limit.
+    std::uint32_t framesThatFit(std::uint32_t frames) const;
+
+    // What the packet pipeline appends PCM16 frames to, and the count of sample bytes it keeps.
+    std::ofstream& stream() { return file_; }
+    std::uint64_t& dataBytes() { return dataBytes_; }
+
+    // After each packet: flushes it and rewrites the header once per second of audio since the
+    // last time. False once the file has failed.
+    bool refreshHeaderIfDue();
+
+    // Writes the final header and closes the file; returns the recording's outcome. After a
+    // failed write (`outcome` WriteFailed or InternalError) the header gives the whole frames the
+    // file really holds. A failed header write turns any outcome into WriteFailed, a failed
+    // close turns Saved into WriteFailed.
+    RecordingOutcome finish(RecordingOutcome outcome);
+
+private:
+    void writeHeader();
+
+    std::ofstream file_;
+    const std::int32_t channels_;
+    const std::int32_t sampleRate_;
+    const std::uint64_t frameBytes_;
+    const std::uint64_t limit_;          // whole frames only
+    const std::uint64_t refreshBytes_;   // one second of audio
+    std::uint64_t dataBytes_ = 0;
+    std::uint64_t nextRefresh_;
+};

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 std::filesystem::path linkTarget(const std::filesystem::path& file) {
     std::filesystem::path path = file;

@@ -1,7 +1,9 @@
 // The GTK main window: layout, texts and control ids as on Win32, signals translated into the
 // portable command logic (app/commands.h). GTK thread only.
+#include <exception>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "app/app_state.h"
 #include "app/gtk_shell.h"

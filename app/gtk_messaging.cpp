@@ -3,6 +3,7 @@
 // non-modal dialog on the GTK thread; other threads wait for its dismissal. Debug lines: GLib's
 // structured logging (gtk_debug_log.cpp).
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 
 #include "app/app_state.h"

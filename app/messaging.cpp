@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <exception>
 
 #include "app/ws2s.h"
 

@@ -1,6 +1,8 @@
 #include "app/ws2s.h"
 
+#include <cstddef>
 #include <stdexcept>
+#include <type_traits>
 
 namespace {
 

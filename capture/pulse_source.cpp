@@ -7,6 +7,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <climits>
+#include <cstddef>
 #include <string>
 #include <vector>
 

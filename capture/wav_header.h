@@ -1,6 +1,7 @@
 #pragma once
 // The recorder's WAV layout: one 44-byte header (RIFF, a 16-byte "fmt " chunk, "data"), then
 // interleaved 16-bit little-endian samples up to the end of the file.
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 

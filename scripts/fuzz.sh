@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the MP3 export's reading of a source WAV and ws2s/utf8ToWide with libFuzzer (clang 14,
-# AddressSanitizer + UndefinedBehaviorSanitizer), SECONDS per target.
+# Fuzzes the MP3 export's reading of a source WAV and ws2s/utf8ToWide with libFuzzer (the
+# distribution's default clang, AddressSanitizer + UndefinedBehaviorSanitizer), SECONDS per target.
 # Usage: scripts/fuzz.sh SECONDS
 # Build folder build/fuzz; the growing corpus is kept in build/fuzz/corpus/<target> (seeded by
 # fuzz/make_seeds.py), crash inputs land in build/fuzz/artifacts/. Prints executions and coverage
@@ -13,7 +13,7 @@ build="$root/build/fuzz"
 
 scripts/install_deps.sh linux fuzz
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g"
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONABEL_BUILD_APP=OFF -DSONABEL_BUILD_TESTS=OFF -DSONABEL_BUILD_BENCH=OFF \
   -DSONABEL_BUILD_FUZZ=ON -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
 cmake --build "$build" --target export_source_fuzz ws2s_fuzz -j"${JOBS:-$(nproc)}"

@@ -12,10 +12,13 @@ for g in "${groups[@]}"; do
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
                  xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils python3
                  libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core openbox) ;;
-    fuzz) pkgs+=(clang-14 libclang-rt-14-dev python3) ;;
+    # The distribution's default clang (14 on Debian 12, 19 on Debian 13) and its compiler-rt
+    # (libFuzzer and the sanitizer runtimes).
+    fuzz) pkgs+=(clang libclang-rt-dev python3) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
-    # Release packages (scripts/package.sh) and their install tests.
-    package) pkgs+=(dpkg-dev nsis imagemagick desktop-file-utils) ;;
+    # Release packages (scripts/package.sh) and their install tests; CPack's DEB generator runs
+    # `file` to find the binaries whose library dependencies it scans.
+    package) pkgs+=(dpkg-dev file nsis imagemagick desktop-file-utils) ;;
     *) echo "unknown package group: $g" >&2; exit 2 ;;
   esac
 done

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <thread>
+#include <utility>
 
 #include "app/app_state.h"
 #include "capture/capture_thread.h"

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "app/app_state.h"
 #include "app/commands.h"

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capture/wav_header.h"

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <sstream>
+#include <utility>
 
 #include "analysis/fft_analysis.h"
 #include "app/app_state.h"

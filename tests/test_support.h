@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers for the unit tests: a recording messaging sink, shared-state reset and
 // temporary files.
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>

@@ -6,7 +6,9 @@
 #include <ksmedia.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "capture/wasapi_source.h"

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ios>
 #include <thread>
 #include <vector>
 

@@ -4,6 +4,7 @@
 //                                 area starts at (X, Y): waveform, spectrum peak, meter bar
 //   e2e_check meter RMS           bar width the level meter should show for that RMS level
 // Independent of the application's code on purpose: it checks the app from outside.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

@@ -15,7 +15,6 @@
 namespace {
 
 constexpr char LOG_DOMAIN[] = "sonabel";
-constexpr std::size_t QUEUED_LINES = 256;
 constexpr std::size_t LINE_BYTES = 160;   // longer lines are cut
 
 // Lines wait here for a writer thread of their own, so the thread that emits one (the capture
@@ -37,8 +36,8 @@ public:
         if (!running_) return;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (count_ == QUEUED_LINES) return;
-            Line& slot = lines_[(first_ + count_) % QUEUED_LINES];
+            if (count_ == GLIB_DEBUG_QUEUED_LINES) return;
+            Line& slot = lines_[(first_ + count_) % GLIB_DEBUG_QUEUED_LINES];
             slot.length = strnlen(line, LINE_BYTES);
             if (slot.length > 0 && line[slot.length - 1] == '\n') --slot.length;   // GLib ends it
             std::memcpy(slot.text, line, slot.length);
@@ -58,7 +57,7 @@ private:
         for (;;) {
             queued_.wait(lock, [this] { return count_ > 0; });
             const Line line = lines_[first_];
-            first_ = (first_ + 1) % QUEUED_LINES;
+            first_ = (first_ + 1) % GLIB_DEBUG_QUEUED_LINES;
             --count_;
             lock.unlock();
             const GLogField fields[] = {
@@ -74,7 +73,7 @@ private:
     bool running_;
     std::mutex mutex_;
     std::condition_variable queued_;
-    Line lines_[QUEUED_LINES];
+    Line lines_[GLIB_DEBUG_QUEUED_LINES];
     std::size_t first_ = 0;
     std::size_t count_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -107,8 +108,9 @@ const char* savePathRefusal(const char* name);
 
 // GLib structured logging at debug level in the "sonabel" domain: enabled only when
 // G_MESSAGES_DEBUG names the domain (or is "all"). glibDebugLine never waits for the log's
-// destination (a writer thread of its own writes the line; it is dropped when 256 lines wait).
-// Any thread.
+// destination (a writer thread of its own writes the line; it is dropped when
+// GLIB_DEBUG_QUEUED_LINES lines wait). Any thread.
+constexpr std::size_t GLIB_DEBUG_QUEUED_LINES = 256;
 bool glibDebugEnabled();
 void glibDebugLine(const char* line);
 

@@ -203,11 +203,9 @@ TEST_F(GtkShellTest, WithoutTheSpectrumViewTheErrorIsShownAndTheWaveformViewStil
         const std::vector<std::int16_t> half(2320, 16384);   // a flat line at y = 0.5
         waveformBufferL.append(half.data(), half.size());
     }
-    {
-        std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer.assign(4096, 0.0f);
-        spectrumBuffer[2048] = 1.0f;   // a peak in the middle of the view
-    }
+    std::vector<float> bins(4096, 0.0f);
+    bins[2048] = 1.0f;   // a peak in the middle of the view
+    publishSpectrum(std::move(bins));
     startDisplay(shell);
     ASSERT_NE(glfwWaveformWin, nullptr);
     EXPECT_EQ(glfwSpectrumWin, nullptr);
@@ -283,6 +281,62 @@ TEST(GtkLevelMeter, PaintsTheBackgroundThenTheBarToTheLevelsEdge) {
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
     }
+}
+
+// A level update redraws the meter only when the bar's edge moves, in pixels of the width GTK
+// allocated to the meter (here 580, half the window's 1160): a paint would otherwise put the same
+// pixels back.
+TEST_F(GtkShellTest, LevelUpdatesRedrawTheMeterOnlyWhenTheBarEdgeMovesAtItsAllocatedWidth) {
+    GtkMainWindowShell shell("");
+    shell.create();
+    GtkWidget* meter = reinterpret_cast<GtkWidget*>(hwndVolumeMeter);
+    gtk_widget_set_size_request(meter, 580, 20);
+    shell.show();
+    ASSERT_EQ(gtk_widget_get_allocated_width(meter), 580);
+    // Every "draw" of the meter is counted by an emission hook (the handlers stop the emission).
+    struct Draws {
+        GtkWidget* meter;
+        int count = 0;
+    } draws{meter};
+    const guint drawSignal = g_signal_lookup("draw", GTK_TYPE_WIDGET);
+    const gulong hook = g_signal_add_emission_hook(drawSignal, 0, [](GSignalInvocationHint*, guint,
+        const GValue* params, gpointer data) -> gboolean {
+        auto* d = static_cast<Draws*>(data);
+        d->count += g_value_get_object(&params[0]) == d->meter;
+        return TRUE;
+    }, &draws, nullptr);
+    auto paintNow = [&] {
+        const int before = draws.count;
+        gtk_widget_queue_draw(meter);
+        return pumpUntil([&] { return draws.count > before; });
+    };
+    // Takes away the meter's pending redraw, if any.
+    auto redrawQueued = [&] {
+        cairo_region_t* area = gdk_window_get_update_area(gtk_widget_get_window(meter));
+        if (area == nullptr) return false;
+        cairo_region_destroy(area);
+        return true;
+    };
+    ASSERT_TRUE(paintNow());   // the bar of level 0 is on screen: its edge is 0
+    redrawQueued();
+
+    // Levels whose edges at 580 px are 193, 193 (387 at 1160, where 0.01's is 386) and 194.
+    const float third = 0.01f, sameAt580 = 0.010046f, onePixelOn = 0.01013f;
+    ASSERT_EQ(levelBarRight(sameAt580, 0, 580), levelBarRight(third, 0, 580));
+    ASSERT_NE(levelBarRight(sameAt580, 0, 1160), levelBarRight(third, 0, 1160));
+    ASSERT_EQ(levelBarRight(onePixelOn, 0, 580), levelBarRight(third, 0, 580) + 1);
+    for (auto [level, moved] : {std::pair{0.0f, false}, {third, true}, {sameAt580, false},
+                                {onePixelOn, true}, {onePixelOn, false}}) {
+        SCOPED_TRACE(level);
+        currentLevel.store(level);
+        onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+        EXPECT_EQ(redrawQueued(), moved);
+        if (moved) {
+            ASSERT_TRUE(paintNow());   // the new edge is painted
+        }
+    }
+    g_signal_remove_emission_hook(drawSignal, hook);
+    destroyWindow(shell);
 }
 
 TEST_F(GtkShellTest, PostedMessagesArriveInOrderAndErrorBoxesBlockOnlyTheirThread) {

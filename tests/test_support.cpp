@@ -68,6 +68,12 @@ void resetSharedState() {
     }
 }
 
+void publishSpectrum(std::vector<float> bins) {
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    spectrumBuffer.swap(bins);
+    ++spectrumGeneration;
+}
+
 TempDir::TempDir() {
     static std::atomic<unsigned> serial{0};
     std::random_device rd;

@@ -46,6 +46,10 @@ private:
 // Puts every process-wide object back to its start-up value (the tests share one process).
 void resetSharedState();
 
+// Publishes `bins` as the analysis does: under spectrumMutex, with a new spectrum generation, so
+// the views copy it on their next frame.
+void publishSpectrum(std::vector<float> bins);
+
 // A fresh empty directory under the system temp folder, removed by the destructor.
 class TempDir {
 public:

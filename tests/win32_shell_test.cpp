@@ -309,9 +309,13 @@ TEST_F(Win32ShellTest, WaveformViewShowsTheTraceAndTheSpectrumPeakWhereTheyBelon
     ASSERT_NE(view, nullptr);
     std::vector<std::int16_t> samples(MAX_WAVEFORM_SIZE, 10240);
     std::fill(samples.begin() + MAX_WAVEFORM_SIZE / 2, samples.end(), -10240);
-    waveformBufferL.append(samples.data(), samples.size());
-    spectrumBuffer.assign(4096, 1.0f / 80);
-    spectrumBuffer[1024] = 1.0f;
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.append(samples.data(), samples.size());   // a new waveform generation
+    }
+    std::vector<float> bins(4096, 1.0f / 80);
+    bins[1024] = 1.0f;
+    publishSpectrum(std::move(bins));
     // Wine resizes a child view's off-screen drawable once the resize was handled and a frame
     // swapped, so the first frame has the creation width (680); the render loop redraws 16 ms on.
     pumpMessages();

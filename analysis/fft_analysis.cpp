@@ -101,11 +101,9 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
     const float freq = (static_cast<float>(maxBin) * static_cast<float>(sampleRate)) / 8192.0f;
 
     {
-        // Swapped, not copied: the lock is held for an exchange of pointers, and the old
-        // spectrum's storage becomes the next call's magnitude vector.
+        // The old spectrum's storage becomes the next call's magnitude vector.
         std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer.swap(magnitude);
-        ++spectrumGeneration;
+        spectrumBuffer.replace(magnitude);
     }
 
     if (!debug) return;

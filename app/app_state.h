@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_types.h"
+#include "app/spectrum_buffer.h"
 #include "app/waveform_buffer.h"
 
 constexpr std::size_t MAX_WAVEFORM_SIZE = 65536;  // samples kept for the waveform view
@@ -47,10 +48,7 @@ extern std::vector<float> fftInputBuffer;        // < 1024 samples between packe
 extern std::mutex waveformMutex;
 extern WaveformBuffer waveformBufferL;           // newest MAX_WAVEFORM_SIZE samples
 extern std::mutex spectrumMutex;
-extern std::vector<float> spectrumBuffer;        // empty, or FFT_SIZE / 2 values in [0, 1]
-// Bumped by every writer of spectrumBuffer, under spectrumMutex (the waveform buffer counts its
-// own changes): the render thread redraws only when one of the two moved.
-extern std::uint64_t spectrumGeneration;
+extern SpectrumBuffer spectrumBuffer;            // empty, or FFT_SIZE / 2 values in [0, 1]
 
 extern std::atomic<float> currentLevel;          // RMS of the last packet, 0..1
 extern std::atomic<bool> glRunning;              // render loop runs while true

@@ -64,7 +64,6 @@ void onStartRecording(MainWindowShell& shell) {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
-        ++spectrumGeneration;
     }
     const std::wstring path = shell.browseSavePath();
     if (path.empty()) return;

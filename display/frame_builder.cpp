@@ -18,7 +18,7 @@ std::size_t waveformStep(std::size_t sampleCount) {
 
 void requestViewRepaint() { repaintRequested.store(true); }
 
-bool refreshFrame(FrameSnapshot& frame) {
+bool frameNeedsDrawing(FrameSnapshot& frame) {
     bool changed = repaintRequested.exchange(false) || !frame.copied;
     {
         // Only the samples that become vertices are copied: ~1170 of up to 65536.
@@ -32,9 +32,9 @@ bool refreshFrame(FrameSnapshot& frame) {
     }
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
-        if (!frame.copied || spectrumGeneration != frame.spectrumGeneration) {
-            frame.spectrumGeneration = spectrumGeneration;
-            frame.bins = spectrumBuffer;   // copy-assignment keeps the capacity
+        if (!frame.copied || spectrumBuffer.generation() != frame.spectrumGeneration) {
+            frame.spectrumGeneration = spectrumBuffer.generation();
+            frame.bins = spectrumBuffer.bins();   // copy-assignment keeps the capacity
             changed = true;
         }
     }

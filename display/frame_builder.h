@@ -18,18 +18,18 @@ struct FrameSnapshot {
     std::size_t sampleCount = 0;        // samples waveformBufferL held
     std::vector<std::int16_t> picked;   // of those, every waveformStep(sampleCount)-th one
     std::vector<float> bins;            // spectrumBuffer
-    bool copied = false;                // false until the first refreshFrame
+    bool copied = false;                // false until the first frameNeedsDrawing
     std::uint64_t waveformGeneration = 0;
     std::uint64_t spectrumGeneration = 0;
 };
 
-// Brings `frame` up to date with waveformBufferL and spectrumBuffer, each copied under its own
-// lock (never both at once) and only if it changed since the last call. Returns true when the
-// frame must be drawn and presented: the first call, a change of either buffer (Start's clear
-// included), or a repaint requested since the last call. Render thread.
-bool refreshFrame(FrameSnapshot& frame);
+// Whether `frame` must be drawn and presented: the first call, a change of either buffer (Start's
+// clear included), or a repaint requested since the last call. Brings `frame` up to date with
+// waveformBufferL and spectrumBuffer on the way, each copied under its own lock (never both at
+// once) and only if it changed since the last call. Render thread.
+bool frameNeedsDrawing(FrameSnapshot& frame);
 
-// The window system lost the view's pixels (exposed, un-minimised): the next refreshFrame
+// The window system lost the view's pixels (exposed, un-minimised): the next frameNeedsDrawing
 // returns true even when nothing changed. Any thread; never blocks.
 void requestViewRepaint();
 

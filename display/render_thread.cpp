@@ -59,7 +59,7 @@ void renderLoop() {
         if (glfwWindowShouldClose(view)) return;
         // Same pixels, fewer frames: when neither buffer changed and the window system did not
         // ask for a repaint, the frame on screen already is the one that would be drawn.
-        if (refreshFrame(scratch.frame)) drawFrame(view, scratch);
+        if (frameNeedsDrawing(scratch.frame)) drawFrame(view, scratch);
         std::this_thread::sleep_for(FRAME_PAUSE);
     }
 }
@@ -68,7 +68,7 @@ void renderLoop() {
 
 void renderWaveform(GLFWwindow* window) {
     thread_local FrameScratch scratch;
-    refreshFrame(scratch.frame);
+    frameNeedsDrawing(scratch.frame);
     drawFrame(window, scratch);
 }
 

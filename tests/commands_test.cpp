@@ -72,7 +72,8 @@ void fillDisplayBuffers() {
     std::lock_guard<std::mutex> a(waveformMutex);
     waveformBufferL.append(s, 3);
     std::lock_guard<std::mutex> b(spectrumMutex);
-    spectrumBuffer.assign(4096, 0.5f);
+    std::vector<float> bins(4096, 0.5f);
+    spectrumBuffer.replace(bins);
 }
 
 bool displayBuffersEmpty() {
@@ -105,11 +106,11 @@ TEST(Commands, StartGuardsDialogAndThread) {
     // The render thread sees the clear and draws the empty view.
     fillDisplayBuffers();
     FrameSnapshot frame;
-    refreshFrame(frame);
+    frameNeedsDrawing(frame);
     onCommand(shell, IDC_START_RECORDING);
     EXPECT_EQ(shell.events, std::vector<std::string>{"dialog"});
     EXPECT_TRUE(displayBuffersEmpty());
-    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_TRUE(frameNeedsDrawing(frame));
     EXPECT_EQ(frame.sampleCount, 0u);
     EXPECT_TRUE(frame.bins.empty());
     EXPECT_EQ(savePath, L"output.wav");

@@ -22,7 +22,7 @@ std::vector<float> sine(std::size_t n, double amplitude, double cyclesPer8192) {
 
 std::vector<float> publishedSpectrum() {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    return spectrumBuffer;
+    return spectrumBuffer.bins();
 }
 
 struct ParsedLine {

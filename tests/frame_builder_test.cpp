@@ -122,8 +122,8 @@ TEST(FrameVertices, ReuseTheCallersStorageFromFrameToFrame) {
 TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnSamples) {
     resetSharedState();
     FrameSnapshot frame;
-    EXPECT_TRUE(refreshFrame(frame)) << "the first frame is always drawn";
-    EXPECT_FALSE(refreshFrame(frame)) << "nothing changed: the frame on screen is this one";
+    EXPECT_TRUE(frameNeedsDrawing(frame)) << "the first frame is always drawn";
+    EXPECT_FALSE(frameNeedsDrawing(frame)) << "nothing changed: the frame on screen is this one";
 
     // 70000 samples in two packets: the ring wraps and holds the newest 65536.
     const auto samples = ramp(70000);
@@ -132,7 +132,7 @@ TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnS
         waveformBufferL.append(samples.data(), 60000);
         waveformBufferL.append(samples.data() + 60000, 10000);
     }
-    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_TRUE(frameNeedsDrawing(frame));
     EXPECT_EQ(frame.picked.size(), 1171u);
     std::vector<Vertex2> fromFrame, fromAll;
     buildFrameWaveformVertices(frame, fromFrame);
@@ -143,15 +143,15 @@ TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnS
         EXPECT_EQ(fromFrame[k].x, fromAll[k].x) << k;
         EXPECT_EQ(fromFrame[k].y, fromAll[k].y) << k;
     }
-    EXPECT_FALSE(refreshFrame(frame));
+    EXPECT_FALSE(frameNeedsDrawing(frame));
 
     const std::vector<float> tone(1024, 0.25f);
     processFFT(tone.data(), tone.size(), 48000);   // publishes a new spectrum
-    EXPECT_TRUE(refreshFrame(frame));
+    EXPECT_TRUE(frameNeedsDrawing(frame));
     EXPECT_EQ(frame.bins.size(), 4096u);
-    EXPECT_FALSE(refreshFrame(frame));
+    EXPECT_FALSE(frameNeedsDrawing(frame));
 
     requestViewRepaint();   // a dialog uncovered the view
-    EXPECT_TRUE(refreshFrame(frame));
-    EXPECT_FALSE(refreshFrame(frame));
+    EXPECT_TRUE(frameNeedsDrawing(frame));
+    EXPECT_FALSE(frameNeedsDrawing(frame));
 }

@@ -43,7 +43,7 @@ std::vector<float> fftInput() {
 
 std::vector<float> spectrum() {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    return spectrumBuffer;
+    return spectrumBuffer.bins();
 }
 
 }  // namespace

@@ -64,14 +64,12 @@ void resetSharedState() {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
-        ++spectrumGeneration;
     }
 }
 
 void publishSpectrum(std::vector<float> bins) {
     std::lock_guard<std::mutex> lock(spectrumMutex);
-    spectrumBuffer.swap(bins);
-    ++spectrumGeneration;
+    spectrumBuffer.replace(bins);
 }
 
 TempDir::TempDir() {

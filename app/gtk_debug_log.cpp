@@ -4,11 +4,8 @@
 // syslog.
 #include <glib.h>
 
-#include <condition_variable>
+#include <cstddef>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "app/gtk_shell.h"
 
@@ -17,66 +14,37 @@ namespace {
 constexpr char LOG_DOMAIN[] = "sonabel";
 constexpr std::size_t LINE_BYTES = 160;   // longer lines are cut
 
-// Lines wait here for a writer thread of their own, so the thread that emits one (the capture
-// thread, holding a packet and fftInputMutex) never waits for a slow stderr or journal. When
-// the writer falls that far behind, new lines are dropped instead of waited for.
-class DebugLineQueue {
-public:
-    DebugLineQueue() {
-        try {
-            std::thread([this] { writeLines(); }).detach();
-            running_ = true;
-        } catch (const std::system_error&) {
-            running_ = false;   // no thread to spare: lines are dropped
-        }
+// Lines wait in a GLib queue for a writer thread of their own, so the thread that emits one (the
+// capture thread, holding a packet and fftInputMutex) never waits for a slow stdout or journal.
+gpointer writeLines(gpointer queue) {
+    for (;;) {
+        char* line = static_cast<char*>(g_async_queue_pop(static_cast<GAsyncQueue*>(queue)));
+        const GLogField fields[] = {
+            {"GLIB_DOMAIN", LOG_DOMAIN, -1},
+            {"PRIORITY", "7", -1},   // debug
+            {"MESSAGE", line, -1},
+        };
+        g_log_structured_array(G_LOG_LEVEL_DEBUG, fields, G_N_ELEMENTS(fields));
+        g_free(line);
     }
+    return nullptr;
+}
 
-    // Any thread; holds the queue's lock for one copy of at most LINE_BYTES.
-    void push(const char* line) {
-        if (!running_) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (count_ == GLIB_DEBUG_QUEUED_LINES) return;
-            Line& slot = lines_[(first_ + count_) % GLIB_DEBUG_QUEUED_LINES];
-            slot.length = strnlen(line, LINE_BYTES);
-            if (slot.length > 0 && line[slot.length - 1] == '\n') --slot.length;   // GLib ends it
-            std::memcpy(slot.text, line, slot.length);
-            ++count_;
+// Made on first use, with its writer; the writer never returns, so both last until the process
+// ends. Null when no thread could be started: lines are then dropped.
+GAsyncQueue* lineQueue() {
+    static GAsyncQueue* const queue = [] {
+        GAsyncQueue* made = g_async_queue_new();
+        GThread* writer = g_thread_try_new("sonabel-log", writeLines, made, nullptr);
+        if (writer == nullptr) {
+            g_async_queue_unref(made);
+            return static_cast<GAsyncQueue*>(nullptr);
         }
-        queued_.notify_one();
-    }
-
-private:
-    struct Line {
-        char text[LINE_BYTES];
-        std::size_t length;
-    };
-
-    void writeLines() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            queued_.wait(lock, [this] { return count_ > 0; });
-            const Line line = lines_[first_];
-            first_ = (first_ + 1) % GLIB_DEBUG_QUEUED_LINES;
-            --count_;
-            lock.unlock();
-            const GLogField fields[] = {
-                {"GLIB_DOMAIN", LOG_DOMAIN, -1},
-                {"PRIORITY", "7", -1},   // debug
-                {"MESSAGE", line.text, static_cast<gssize>(line.length)},
-            };
-            g_log_structured_array(G_LOG_LEVEL_DEBUG, fields, G_N_ELEMENTS(fields));
-            lock.lock();
-        }
-    }
-
-    bool running_;
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    Line lines_[GLIB_DEBUG_QUEUED_LINES];
-    std::size_t first_ = 0;
-    std::size_t count_ = 0;
-};
+        g_thread_unref(writer);   // runs detached
+        return made;
+    }();
+    return queue;
+}
 
 }  // namespace
 
@@ -84,8 +52,16 @@ bool glibDebugEnabled() { return !g_log_writer_default_would_drop(G_LOG_LEVEL_DE
 
 void glibDebugLine(const char* line) {
     if (!glibDebugEnabled()) return;
-    // Made on first use and never destroyed: its detached writer thread runs until the process
-    // ends, so the queue must outlive every static destructor.
-    static DebugLineQueue* const queue = new DebugLineQueue;
-    queue->push(line);
+    GAsyncQueue* const queue = lineQueue();
+    if (queue == nullptr) return;
+    std::size_t length = strnlen(line, LINE_BYTES);
+    if (length > 0 && line[length - 1] == '\n') --length;   // GLib ends it
+    char* copy = g_strndup(line, length);
+    // When the writer falls that far behind, new lines are dropped instead of waited for. The
+    // queue's lock is held only for the count and the push.
+    g_async_queue_lock(queue);
+    const bool room = g_async_queue_length_unlocked(queue) < static_cast<gint>(GLIB_DEBUG_QUEUED_LINES);
+    if (room) g_async_queue_push_unlocked(queue, copy);
+    g_async_queue_unlock(queue);
+    if (!room) g_free(copy);
 }

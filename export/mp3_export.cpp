@@ -147,85 +147,74 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
     return nullptr;
 }
 
-void exportToMp3(const std::wstring& destination, const std::wstring& source) {
+// Opens the recording and reads its header. Returns the text to show, or nullptr when `in` is
+// open at the first sample and `header` describes what the recorder writes.
+const wchar_t* openSource(const std::wstring& source, std::ifstream& in, WAVHeader& header) {
+    openBinaryForReading(in, source);
+    if (!in.is_open()) return OPEN_FAILED_TEXT;
+    unsigned char headerBytes[WAV_HEADER_SIZE];
+    in.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
+    if (in.gcount() != static_cast<std::streamsize>(sizeof headerBytes)) return INVALID_WAV_TEXT;
+    header = parseWavHeader(headerBytes);
+    // Only what the recorder writes is accepted: 16-bit integer PCM. Float or 24-bit data read as
+    // 16-bit samples would come out as loud noise. A frame must fit one read.
+    if (std::memcmp(header.riffId, "RIFF", 4) != 0 || std::memcmp(header.waveId, "WAVE", 4) != 0 ||
+        header.audioFormat != 1 || header.bitsPerSample != 16 || header.numChannels == 0 ||
+        header.numChannels > CHUNK_SAMPLES)
+        return INVALID_WAV_TEXT;
+    if (header.sampleRate < MIN_SAMPLE_RATE || header.sampleRate > MAX_SAMPLE_RATE) return SAMPLE_RATE_TEXT;
+    return nullptr;
+}
+
+// Two channels out of anything wider than mono; LAME never gets two channels without a right
+// buffer. Only these settings: LAME's default quality, bitrates, mode and tags. Null when LAME
+// refuses.
+LameHandle newEncoder(const WAVHeader& header) {
+    LameHandle gf(lame_init());
+    if (!gf) return gf;
+    lame_set_in_samplerate(gf.get(), static_cast<int>(header.sampleRate));
+    lame_set_num_channels(gf.get(), header.numChannels >= 2 ? 2 : 1);
+    lame_set_VBR(gf.get(), vbr_mtrh);
+    if (lame_init_params(gf.get()) < 0) gf.reset();
+    return gf;
+}
+
+// Returns the text to show, or nullptr on success.
+const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& source) {
     // Both names are converted before any file is touched.
     fs::path sourcePath;
     fs::path destinationPath;
     try {
         sourcePath = nativeFilePath(source);
     } catch (const std::range_error&) {
-        showErrorBox(BAD_SOURCE_NAME_TEXT);
-        return;
+        return BAD_SOURCE_NAME_TEXT;
     }
     try {
         destinationPath = nativeFilePath(destination);
     } catch (const std::range_error&) {
-        showErrorBox(BAD_DESTINATION_NAME_TEXT);
-        return;
+        return BAD_DESTINATION_NAME_TEXT;
     }
 
     std::ifstream in;
-    openBinaryForReading(in, source);
-    if (!in.is_open()) {
-        showErrorBox(OPEN_FAILED_TEXT);
-        return;
-    }
-    unsigned char headerBytes[WAV_HEADER_SIZE];
-    in.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
-    if (in.gcount() != static_cast<std::streamsize>(sizeof headerBytes)) {
-        showErrorBox(INVALID_WAV_TEXT);
-        return;
-    }
-    const WAVHeader header = parseWavHeader(headerBytes);
-    // Only what the recorder writes is accepted: 16-bit integer PCM. Float or 24-bit data read as
-    // 16-bit samples would come out as loud noise. A frame must fit one read.
-    if (std::memcmp(header.riffId, "RIFF", 4) != 0 || std::memcmp(header.waveId, "WAVE", 4) != 0 ||
-        header.audioFormat != 1 || header.bitsPerSample != 16 || header.numChannels == 0 ||
-        header.numChannels > CHUNK_SAMPLES) {
-        showErrorBox(INVALID_WAV_TEXT);
-        return;
-    }
-    if (header.sampleRate < MIN_SAMPLE_RATE || header.sampleRate > MAX_SAMPLE_RATE) {
-        showErrorBox(SAMPLE_RATE_TEXT);
-        return;
-    }
-
+    WAVHeader header;
+    if (const wchar_t* failure = openSource(source, in, header)) return failure;
     // The rename at the end would put the MP3 in place of the recording. Compared by file
     // identity, since "a/./rec.wav", a link or (on Windows) another letter case all name it.
     std::error_code sameEc;
-    if (fs::equivalent(sourcePath, destinationPath, sameEc)) {
-        showErrorBox(SAME_FILE_TEXT);
-        return;
-    }
-
-    // Two channels out of anything wider than mono; LAME never gets two channels without a right
-    // buffer. Only these settings: LAME's default quality, bitrates, mode and tags.
-    LameHandle gf(lame_init());
-    if (!gf) {
-        showErrorBox(ENCODER_INIT_TEXT);
-        return;
-    }
-    lame_set_in_samplerate(gf.get(), static_cast<int>(header.sampleRate));
-    lame_set_num_channels(gf.get(), header.numChannels >= 2 ? 2 : 1);
-    lame_set_VBR(gf.get(), vbr_mtrh);
-    if (lame_init_params(gf.get()) < 0) {
-        showErrorBox(ENCODER_INIT_TEXT);
-        return;
-    }
+    if (fs::equivalent(sourcePath, destinationPath, sameEc)) return SAME_FILE_TEXT;
+    LameHandle gf = newEncoder(header);
+    if (!gf) return ENCODER_INIT_TEXT;
 
     // A destination that cannot be written (a read-only file among them) is refused now rather
     // than after the encoding.
     Mp3Destination mp3(destinationPath);
-    if (!mp3.isOpen()) {
-        showErrorBox(CREATE_FAILED_TEXT);
-        return;
-    }
+    if (!mp3.isOpen()) return CREATE_FAILED_TEXT;
     auto buffers = std::make_unique<EncodeBuffers>();
     const wchar_t* failure = encodeSamples(in, mp3.stream(), gf.get(), header.numChannels, *buffers);
     gf.reset();
     in.close();
     if (failure == nullptr && !mp3.commit()) failure = WRITE_FAILED_TEXT;
-    if (failure != nullptr) showErrorBox(failure);
+    return failure;
 }
 
 }  // namespace
@@ -234,7 +223,7 @@ void saveAsMP3(const std::wstring& destination, const std::wstring& source) {
     // A thread body must not throw; the only thing left to throw here is an allocation failure.
     // The owners above have already closed the files and removed the temporary by now.
     try {
-        exportToMp3(destination, source);
+        if (const wchar_t* failure = exportToMp3(destination, source)) showErrorBox(failure);
     } catch (const std::exception&) {
         showErrorBox(WRITE_FAILED_TEXT);
     }

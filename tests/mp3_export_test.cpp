@@ -14,6 +14,7 @@
 
 #include "capture/wav_header.h"
 #include "export/mp3_export.h"
+#include "tests/mp3_export_fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
@@ -21,7 +22,6 @@ namespace fs = std::filesystem;
 // Fixture and stream helpers, shared with mp3_export_posix_test.cpp (which declares them).
 namespace mp3_export_test {
 
-// Interleaved 16-bit frames, channel c a sine at freqs[c] (half scale).
 std::vector<std::int16_t> toneSamples(std::int32_t rate, int channels, std::size_t frames,
                                       const std::vector<double>& freqs) {
     const double pi = std::acos(-1.0);
@@ -36,9 +36,8 @@ std::vector<std::int16_t> toneSamples(std::int32_t rate, int channels, std::size
     return out;
 }
 
-// The recorder's file layout; dataSize UINT64_MAX means "the real size".
 std::vector<unsigned char> wavBytes(std::int32_t rate, int channels, const std::vector<std::int16_t>& samples,
-                                    std::uint64_t dataSize = UINT64_MAX) {
+                                    std::uint64_t dataSize) {
     std::ostringstream header;
     writeWavHeader(header, rate, 16, channels, dataSize == UINT64_MAX ? samples.size() * 2 : dataSize, false);
     const std::string h = header.str();

@@ -13,16 +13,11 @@
 #include <vector>
 
 #include "export/mp3_export.h"
+#include "tests/mp3_export_fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
-namespace mp3_export_test {  // defined in mp3_export_test.cpp
-std::vector<std::int16_t> toneSamples(std::int32_t rate, int channels, std::size_t frames,
-                                      const std::vector<double>& freqs);
-std::vector<unsigned char> wavBytes(std::int32_t rate, int channels, const std::vector<std::int16_t>& samples,
-                                    std::uint64_t dataSize = UINT64_MAX);
-}  // namespace mp3_export_test
 using namespace mp3_export_test;
 
 namespace {

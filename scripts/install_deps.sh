@@ -15,7 +15,7 @@ for g in "${groups[@]}"; do
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev python3) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     # Release packages (scripts/package.sh) and their install tests.
-    package) pkgs+=(dpkg-dev nsis imagemagick desktop-file-utils) ;;
+    package) pkgs+=(dpkg-dev nsis desktop-file-utils lintian appstream icoutils) ;;
     *) echo "unknown package group: $g" >&2; exit 2 ;;
   esac
 done

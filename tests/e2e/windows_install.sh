@@ -59,7 +59,7 @@ resource() { [ "$(grep -v '^LegalCopyright=' <<<"$info" | xargs -d '\n')" = "Pro
 FileDescription=Sonabel audio recorder FileVersion=$version ProductVersion=$version \
 Fixed=$version.0" ] && grep -Eqx 'LegalCopyright=Copyright \(C\) [0-9]{4} .+GPL-3.0-or-later' <<<"$info"; }
 expect "sonabel.exe's version resource: $(xargs -d '\n' <<<"$info")" resource
-first_icon() { wrestool -l "$dir/sonabel.exe" | grep -m1 -- '--type=14' | grep -q -- '--name=1 ' &&
+first_icon() { grep -m1 -- '--type=14' <<<"$(wrestool -l "$dir/sonabel.exe")" | grep -q -- '--name=1 ' &&
                wrestool -x -t14 -n1 -o "$work/first.ico" "$dir/sonabel.exe" &&
                [ "$(icotool -l "$work/first.ico")" = \
                  "$(icotool -l "$here/../../data/icons/sonabel.ico")" ]; }
@@ -99,8 +99,8 @@ expect "silent install of version $next over $version succeeds" wine "$next_setu
 entries=$(wine reg query "$uninstall_keys" /s | tr -d '\r' | grep -c 'DisplayName *REG_SZ *Sonabel$')
 expect "one Add/Remove entry ($entries), of version $next" \
   [ "$entries/$(reg_value DisplayVersion)" = "1/$next" ]
-expect "the same files, no stale ones, and sonabel.exe is version $next" eval \
-  'installed && version_info "$dir/sonabel.exe" | grep -qx "FileVersion=$next"'
+upgraded() { installed && grep -qx "FileVersion=$next" <<<"$(version_info "$dir/sonabel.exe")"; }
+expect "the same files, no stale ones, and sonabel.exe is version $next" upgraded
 
 # The uninstaller runs from a copy of itself in %TEMP%: wait until the prefix has no process.
 wine "$dir/uninstall.exe" /S </dev/null >/dev/null 2>&1; timeout 120 wineserver -w

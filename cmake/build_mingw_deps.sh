@@ -7,6 +7,10 @@
 #   glfw3  -> lib/libglfw3.a    include/GLFW/glfw3.h, glfw3native.h
 #   glew   -> lib/libglew32.a   include/GL/glew.h, wglew.h  (define GLEW_STATIC)
 #
+# with each library's licence files, as its source package has them, in
+# licenses/<package>/ (the Windows packages' third-party notices are made of
+# them) and the Debian source versions in VERSIONS.txt.
+#
 # The result goes to a cache folder outside the checkout:
 #   ${SONABEL_DEPS_CACHE:-$HOME/.cache/sonabel-mingw-deps}/<key>
 # where <key> holds the Debian source versions and the recipe revision.
@@ -25,7 +29,7 @@
 set -euo pipefail
 
 # Bump when the build recipe changes in a way that changes the output.
-RECIPE_REV=1
+RECIPE_REV=2
 
 HOST_TRIPLE=x86_64-w64-mingw32
 CC_X="${HOST_TRIPLE}-gcc-posix"
@@ -483,6 +487,22 @@ Version: ${VER[lame]%%-*}
 Cflags: -I\${includedir}
 Libs: -L\${libdir} -lmp3lame
 EOF
+
+# The licence texts of exactly these sources: a statically linked library's
+# terms travel with the executable.
+install_licences() {
+  local pkg="$1" src="$2"; shift 2
+  mkdir -p "$PREFIX/licenses/$pkg"
+  local f
+  for f in "$@"; do
+    [ -f "$src/$f" ] || die "licence file $f not found in the $pkg source"
+    install -m 0644 "$src/$f" "$PREFIX/licenses/$pkg/$f"
+  done
+}
+install_licences fftw3 "$FFTW_SRC" COPYRIGHT COPYING
+install_licences lame "$LAME_SRC" LICENSE COPYING
+install_licences glfw3 "$GLFW_SRC" LICENSE.md
+install_licences glew "$GLEW_SRC" LICENSE.txt
 
 for f in include/fftw3.h lib/libfftw3f.a \
          include/lame/lame.h lib/libmp3lame.a \

@@ -30,6 +30,29 @@ if(SONABEL_BUILD_APP)
 
   include(GNUInstallDirs)
   install(TARGETS sonabel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES data/sonabel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # The desktop entry and the AppStream metadata are named by the application's id.
+  install(FILES data/${SONABEL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES data/${SONABEL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES data/sonabel.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  foreach(size 48 64 128 256)
+    install(FILES data/icons/hicolor/${size}x${size}/apps/sonabel.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+
+  # The manual page and the changelog, compressed as Debian wants them (gzip -9, no name or
+  # time stamp in the header, so the same text gives the same bytes).
+  set(SONABEL_GZIPPED "")
+  foreach(doc data/sonabel.1 data/debian/changelog)
+    get_filename_component(name "${doc}" NAME)
+    set(gz "${CMAKE_CURRENT_BINARY_DIR}/${name}.gz")
+    add_custom_command(OUTPUT "${gz}"
+      COMMAND gzip -9nc "${CMAKE_CURRENT_SOURCE_DIR}/${doc}" > "${gz}"
+      DEPENDS "${doc}"
+      VERBATIM)
+    list(APPEND SONABEL_GZIPPED "${gz}")
+  endforeach()
+  add_custom_target(sonabel_docs ALL DEPENDS ${SONABEL_GZIPPED})
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/sonabel.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz" data/debian/copyright
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sonabel)
 endif()

@@ -44,7 +44,14 @@ target_compile_definitions(sonabel_win32_shell PUBLIC UNICODE _UNICODE)
 if(SONABEL_BUILD_APP)
   # Console subsystem with WinMain as the entry (a console accompanies the window; nothing is
   # written to it). mingw-w64's start-up code calls WinMain when there is no main().
-  add_executable(sonabel app/win32_main.cpp)
+  # The icon and the version information, from the same .rc for windres and MSVC's rc.
+  enable_language(RC)
+  set(SONABEL_ICON_FILE "${CMAKE_SOURCE_DIR}/data/icons/sonabel.ico")
+  configure_file(app/win32_resources.rc.in win32_resources.rc @ONLY)
+  add_executable(sonabel app/win32_main.cpp "${CMAKE_CURRENT_BINARY_DIR}/win32_resources.rc")
+  # configure_file tracks the .rc.in; the icon is read by the resource compiler.
+  set_property(SOURCE "${CMAKE_CURRENT_BINARY_DIR}/win32_resources.rc" APPEND PROPERTY
+               OBJECT_DEPENDS "${SONABEL_ICON_FILE}")
   target_link_libraries(sonabel PRIVATE sonabel_win32_shell sonabel_wasapi)
   if(MINGW)
     target_link_options(sonabel PRIVATE -mconsole)

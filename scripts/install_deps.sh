@@ -18,7 +18,7 @@ for g in "${groups[@]}"; do
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     # Release packages (scripts/package.sh) and their install tests; CPack's DEB generator runs
     # `file` to find the binaries whose library dependencies it scans.
-    package) pkgs+=(dpkg-dev file nsis imagemagick desktop-file-utils) ;;
+    package) pkgs+=(dpkg-dev file nsis desktop-file-utils lintian appstream icoutils) ;;
     *) echo "unknown package group: $g" >&2; exit 2 ;;
   esac
 done

@@ -23,12 +23,17 @@ scripts/fuzz.sh 20
 scripts/build_windows.sh
 ctest --test-dir "$root/build/windows" --output-on-failure -j"$(nproc)"
 
-# --- Release packages: the Debian package is installed into this machine, started and purged;
-# the Windows installer is installed, started and uninstalled silently in a fresh Wine prefix.
+# --- Release packages: the Debian package is checked by lintian, installed into this machine,
+# started and purged; the Windows installer is installed, started, refused while the program
+# runs, upgraded by the next version's installer and uninstalled silently in a fresh Wine prefix.
+# The next version's is built from an application-only tree with the version overridden.
 scripts/package.sh
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+next=$(awk -F. '{ print $1 "." $2 "." $3 + 1 }' <<<"$version")
+SONABEL_VERSION="$next" SONABEL_WINDOWS_BUILD="$root/build/windows-next" scripts/package.sh windows
 tests/e2e/deb_install.sh "$build/packages/sonabel_${version}_$(dpkg --print-architecture).deb"
 winpkg="$root/build/windows/packages/sonabel-$version"
 rm -rf "$root/build/windows/wineprefix-install"
 SONABEL_WINEPREFIX="$root/build/windows/wineprefix-install" \
-  tests/e2e/windows_install.sh "$winpkg-setup.exe" "$winpkg-win64.zip"
+  tests/e2e/windows_install.sh "$winpkg-setup.exe" "$winpkg-win64.zip" \
+                               "$root/build/windows-next/packages/sonabel-$next-setup.exe"

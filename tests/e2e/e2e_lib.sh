@@ -72,3 +72,13 @@ choose_path() {
   done
   return 1
 }
+# Cancels the Save As dialog DIALOG with Escape. An Escape that comes while the chooser shows
+# its name completion only closes the completion, so it is repeated until the dialog is gone.
+cancel_dialog() {
+  for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$1"
+    xdotool key Escape
+    until_true 1 window_gone '^Save As$' && return 0
+  done
+  return 1
+}

@@ -125,9 +125,7 @@ click_export
 dialog=$(find_window '^Save As$' 10)
 xdotool windowmove --sync "$dialog" "$((ox + 100))" "$((oy + 100))"
 expect "expose: the dialog covered the views" until_true 5 covered
-xdotool windowfocus --sync "$dialog"
-xdotool key Escape
-until_true 5 window_gone '^Save As$'
+expect "expose: Escape cancels the dialog" cancel_dialog "$dialog"
 expect "expose: the views show the same picture once the dialog is gone" until_true 5 restored
 
 mp3="$out/export take.mp3"
@@ -170,9 +168,7 @@ for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
   [ "$w" = "$win" ] || [ "$w" = "$dialog" ] || "$send_close" "$w"
 done
 sleep 0.3
-xdotool windowfocus --sync "$dialog"
-xdotool key Escape
-expect "missing folder: Escape cancels the dialog" until_true 5 window_gone '^Save As$'
+expect "missing folder: Escape cancels the dialog" cancel_dialog "$dialog"
 sleep 0.5
 expect "missing folder: no recording, status unchanged" \
   [ ! -e "$work/no such folder" ] && [ "$(wc -l <"$status")" = "$lines_before" ]

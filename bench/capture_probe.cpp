@@ -80,10 +80,13 @@ public:
         }
         return r;
     }
-    CaptureResult getBuffer(const void*& data, std::uint32_t& frames, std::uint32_t& flags) override {
+    CaptureResult getBuffer(const void*& data, std::uint32_t& frames,
+                            std::uint32_t& flags) override {
         return inner_->getBuffer(data, frames, flags);
     }
-    CaptureResult releaseBuffer(std::uint32_t frames) override { return inner_->releaseBuffer(frames); }
+    CaptureResult releaseBuffer(std::uint32_t frames) override {
+        return inner_->releaseBuffer(frames);
+    }
     CaptureResult stop() override { return inner_->stop(); }
 
 private:
@@ -106,7 +109,8 @@ int main(int argc, char** argv) {
     const auto seconds = std::chrono::duration<double>(std::atof(argv[2]));
     std::thread recorder(recordAudioToWav, utf8ToWide(argv[1]), nullptr);
     const Clock::time_point asked = Clock::now();
-    while (!isRecording.load() && doneOutcome.load() < 0 && Clock::now() - asked < std::chrono::seconds(10))
+    while (!isRecording.load() && doneOutcome.load() < 0 &&
+           Clock::now() - asked < std::chrono::seconds(10))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const Clock::time_point started = Clock::now();
     while (doneOutcome.load() < 0 && Clock::now() - started < seconds)
@@ -115,13 +119,14 @@ int main(int argc, char** argv) {
     recorder.join();
     installPlatformMessaging(nullptr);
 
-    std::printf("outcome=%d\nstart_ms=%.1f\npackets=%llu\nbursts=%llu\nframes=%llu\n", doneOutcome.load(),
-                std::chrono::duration<double, std::milli>(started - asked).count(), stats.packets,
-                stats.bursts, stats.frames);
+    using Ms = std::chrono::duration<double, std::milli>;
+    std::printf("outcome=%d\nstart_ms=%.1f\npackets=%llu\nbursts=%llu\nframes=%llu\n",
+                doneOutcome.load(), Ms(started - asked).count(), stats.packets, stats.bursts,
+                stats.frames);
+    const double meanGap = stats.bursts > 1 ? Ms(stats.last - stats.first).count() /
+                                                  static_cast<double>(stats.bursts - 1)
+                                            : 0.0;
     std::printf("largest_packet=%u\nlongest_gap_ms=%.1f\nmean_gap_ms=%.1f\n", stats.largestPacket,
-                stats.longestGapMs,
-                stats.bursts > 1 ? std::chrono::duration<double, std::milli>(stats.last - stats.first).count() /
-                                       static_cast<double>(stats.bursts - 1)
-                                 : 0.0);
+                stats.longestGapMs, meanGap);
     return doneOutcome.load() == static_cast<int>(RecordingOutcome::Saved) ? 0 : 1;
 }

@@ -18,12 +18,12 @@ constexpr CaptureResult PULSE_E_FAIL = INT32_MIN + 0x4005;   // E_FAIL's bit pat
 // Size of the fragments the server sends: 2048 frames at 48 kHz (42.7 ms), in frames of the
 // stream's own rate rounded up. PulseAudio runs the source with about this latency
 // (PA_STREAM_ADJUST_LATENCY), so the level meter and the live views get audio at least this
-// often. PipeWire's pulse server makes it the stream node's latency, and the graph runs every node
-// at the smallest latency any node asks for, rounded down to a power of two frames: asking less
-// than its largest quantum (2048 frames at 48 kHz by default) would shrink the quantum of the
-// whole graph the moment our stream joins and grow it back when it leaves, and every other
-// stream on the graph breaks at both moments. It sends a fragment once one is complete, so
-// asking more than one quantum would leave some quanta without audio (85 ms waits).
+// often. PipeWire's pulse server makes it the latency of our stream's node, and the graph runs
+// all its nodes at the smallest latency any of them asks for, rounded down to a power of two
+// frames. Asking less than the graph's largest quantum (2048 frames at 48 kHz by default) would
+// shrink the quantum for every client the moment our stream joins and grow it back when it
+// leaves; the other streams of the graph break at both moments. Asking more would not help
+// either: the pulse server sends only whole fragments, so some quanta would bring no audio.
 constexpr std::uint64_t FRAGMENT_FRAMES_AT_48K = 2048;
 
 // A stream that is ready but gets no audio for this long (beyond the source's own latency: some
@@ -189,7 +189,9 @@ CaptureResult PulseCaptureSource::start() {
     spec.format = PA_SAMPLE_FLOAT32NE;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(PA_USEC_PER_SEC + sourceLatency_, &spec));
-    const std::uint64_t fragmentFrames = (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 47999) / 48000;
+    // Rounded up: a fragment a fraction of a frame short of the quantum would halve it.
+    const std::uint64_t fragmentFrames =
+        (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 48000 - 1) / 48000;
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)

@@ -9,9 +9,12 @@ pkgs=(build-essential cmake pkg-config libfftw3-dev libmp3lame-dev libglfw3-dev 
 for g in "${groups[@]}"; do
   case "$g" in
     linux) ;;
+    # PipeWire's run of the end-to-end test: pipewire-bin (the daemon; pw-profiler for
+    # bench/capture_join.sh), wireplumber, pipewire-pulse and a session bus (dbus-daemon).
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
                  xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils python3
-                 libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core) ;;
+                 libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core pipewire pipewire-bin
+                 wireplumber pipewire-pulse dbus-daemon) ;;
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev python3) ;;
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev libgtest-dev) ;;
     # Release packages (scripts/package.sh) and their install tests.

@@ -31,16 +31,15 @@ start_pulse() {
   esac
 }
 
-# wait_for SECONDS PID COMMAND...: polls COMMAND every 0.1 s while the process PID lives.
+# wait_for SECONDS PID COMMAND...: polls COMMAND every 0.1 s for SECONDS while the process PID
+# lives.
 wait_for() {
-  local tries=$(($1 * 10)) pid=$2
+  local end=$((SECONDS + $1)) pid=$2
   shift 2
-  for _ in $(seq "$tries"); do
-    "$@" && return 0
-    kill -0 "$pid" 2>/dev/null || return 1
+  until "$@"; do
+    kill -0 "$pid" 2>/dev/null && [ "$SECONDS" -lt "$end" ] || return 1
     sleep 0.1
   done
-  return 1
 }
 
 start_pulseaudio() {
@@ -77,6 +76,7 @@ start_pipewire() {
     [ -d "$sub/support" ] && { spa=$sub; break; }
   done
   [ -n "$spa" ] || { echo "PipeWire's plugins (spa-0.2) not found" >&2; return 1; }
+  rm -rf "$dir/spa" "$dir/bus" "$dir/sine.fifo" "$XDG_RUNTIME_DIR"/pipewire-0*   # a restart
   mkdir -p "$dir/spa"
   for sub in "$spa"/*/; do
     case $(basename "$sub") in
@@ -96,8 +96,6 @@ start_pipewire() {
   PIPEWIRE_PID=$!
   wait_for 10 "$PIPEWIRE_PID" test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
     { pipewire_failed pipewire; return 1; }
-  wireplumber >"$dir/wireplumber.log" 2>&1 &
-  WIREPLUMBER_PID=$!
   pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
   PIPEWIRE_PULSE_PID=$!
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
@@ -109,13 +107,16 @@ start_pipewire() {
   sox -q -n -r 48000 -c 1 -b 32 -e floating-point -t raw - synth 3600 sine 1000 vol 0.5 \
     2>/dev/null >"$dir/sine.fifo" &
   SINE_PID=$!
-  pactl set-default-source sine
-  # Ready once a recording stream gets audio: wireplumber has linked it to the source.
-  wait_for 10 "$WIREPLUMBER_PID" default_source_delivers || { pipewire_failed wireplumber; return 1; }
+  wireplumber >"$dir/wireplumber.log" 2>&1 &
+  WIREPLUMBER_PID=$!
+  # Ready once a recording stream gets audio (wireplumber links it) and the default source can
+  # be set (wireplumber keeps the defaults).
+  wait_for 10 "$WIREPLUMBER_PID" sine_delivers && pactl set-default-source sine ||
+    { pipewire_failed wireplumber; return 1; }
 }
 
-default_source_delivers() {
-  [ "$(timeout 2 parec --raw --latency-msec=50 2>/dev/null | head -c 9600 | wc -c)" = 9600 ]
+sine_delivers() {
+  [ "$(timeout 2 parec --raw --latency-msec=50 -d sine 2>/dev/null | head -c 9600 | wc -c)" = 9600 ]
 }
 
 pipewire_failed() {

@@ -128,13 +128,17 @@ pipewire_failed() {
 # A real-time 1 kHz tone (mono float 48 kHz, RMS 0.354) as the default source: a null sink fed by
 # a low-latency playback stream, recorded through its monitor. Unlike module-sine-source, which
 # has a fixed 2 s latency and so delivers 2 s blocks, this delivers audio as time passes, so a
-# recording's length can be compared with the time it ran.
+# recording's length can be compared with the time it ran. Under PipeWire the sink runs on the
+# graph's clock whatever the player's latency, and a 20 ms player would hold the whole graph at
+# a 256-frame quantum, where a busy machine starves it (silent stretches): it gets 200 ms there.
 TONE_PID=""
 start_tone() {
+  local latency=20
+  [ "${SONABEL_SOUND_SERVER:-}" != pipewire ] || latency=200
   pactl load-module module-null-sink sink_name=tone rate=48000 channels=1 format=float32le \
     >/dev/null || return 1
   sox -q -n -r 48000 -c 1 -b 16 -e signed -t raw - synth 900 sine 1000 vol 0.5 2>/dev/null |
-    pacat --playback --latency-msec=20 --rate=48000 --channels=1 --format=s16le -d tone \
+    pacat --playback --latency-msec="$latency" --rate=48000 --channels=1 --format=s16le -d tone \
       >/dev/null 2>&1 &
   TONE_PID=$!
   pactl set-default-source tone.monitor

@@ -211,6 +211,8 @@ if [ "${SONABEL_SOUND_SERVER:-}" = pipewire ]; then
   expect "session manager gone: recording ends by itself with Saved to:" \
     until_true 20 status_is "Saved to: $unlinked"
   check_wav "session manager gone" "$unlinked"
+  expect "session manager gone: the audio before it went is kept (>= 0.5 s)" \
+    at_least "$(field duration "$wavinfo")" 0.5 0
   stop_pulse
   start_pulse && start_tone || exit 1
 fi

@@ -6,6 +6,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
 #include <climits>
 #include <cstddef>
 #include <string>
@@ -14,6 +15,23 @@
 namespace {
 
 constexpr CaptureResult PULSE_E_FAIL = INT32_MIN + 0x4005;   // E_FAIL's bit pattern
+
+// Size of the fragments the server sends: 2048 frames at 48 kHz (42.7 ms), in frames of the
+// stream's own rate rounded up. PulseAudio runs the source with about this latency
+// (PA_STREAM_ADJUST_LATENCY), so the level meter and the live views get audio at least this
+// often. PipeWire's pulse server makes it the latency of our stream's node, and the graph runs
+// all its nodes at the smallest latency any of them asks for, rounded down to a power of two
+// frames. Asking less than the graph's largest quantum (2048 frames at 48 kHz by default) would
+// shrink the quantum for every client the moment our stream joins and grow it back when it
+// leaves; the other streams of the graph break at both moments. Asking more would not help
+// either: the pulse server sends only whole fragments, so some quanta would bring no audio.
+constexpr std::uint64_t FRAGMENT_FRAMES_AT_48K = 2048;
+
+// A stream that is ready but gets no audio for this long (beyond the source's own latency: some
+// virtual sources deliver blocks of 2 s) has lost its source: under PipeWire a stream nobody
+// links (the session manager died, the device went and nothing replaced it) stays ready and
+// silent for good. The recording then ends as it does when the server goes away.
+constexpr auto STALL_LIMIT = std::chrono::seconds(5);
 
 class MainloopLock {
 public:
@@ -63,6 +81,7 @@ private:
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
+    std::chrono::steady_clock::time_point lastAudio_{};   // last poll that found audio queued
     std::vector<unsigned char> fragment_;   // copy of the last fragment, until the next poll
     std::uint32_t fragmentFrames_ = 0;
     bool fragmentIsHole_ = false;
@@ -163,22 +182,28 @@ CaptureResult PulseCaptureSource::initialize() {
 CaptureResult PulseCaptureSource::start() {
     if (stream_ == nullptr) return PULSE_E_FAIL;
     MainloopLock lock(loop_);
-    // 1 s of buffering (like the 1 s WASAPI buffer) in fragments of about 10 ms. Sources with a
-    // fixed latency (no dynamic latency) deliver whole blocks of that latency at once - 2 s for
+    // 1 s of buffering (like the 1 s WASAPI buffer) in fragments of 42.7 ms. Sources with
+    // a fixed latency (no dynamic latency) deliver whole blocks of that latency at once - 2 s for
     // some virtual sources - so the buffer holds one such block on top, or a block would
     // overflow it and be lost.
     pa_sample_spec spec = sourceSpec_;
     spec.format = PA_SAMPLE_FLOAT32NE;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(PA_USEC_PER_SEC + sourceLatency_, &spec));
-    attr.fragsize = static_cast<std::uint32_t>((sourceSpec_.rate / 100) * frameBytes_);
+    // Rounded up: a fragment a fraction of a frame short of the quantum would halve it.
+    const std::uint64_t fragmentFrames =
+        (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 48000 - 1) / 48000;
+    attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
         return PULSE_E_FAIL;
     connected_ = true;
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
-        if (state == PA_STREAM_READY) return 0;
+        if (state == PA_STREAM_READY) {
+            lastAudio_ = std::chrono::steady_clock::now();
+            return 0;
+        }
         if (!PA_STREAM_IS_GOOD(state)) return PULSE_E_FAIL;
         pa_threaded_mainloop_wait(loop_);
     }
@@ -192,6 +217,7 @@ bool PulseCaptureSource::healthy() const {
 CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
     frames = 0;
+    fragmentFrames_ = 0;
     // One mainloop lock per poll: the next fragment is peeked, copied and dropped here, so
     // getBuffer and releaseBuffer need no lock. No fragment stays peeked once the lock is
     // released: when the server dies, the mainloop thread waits (lock held) for every peeked
@@ -202,14 +228,23 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0) return PULSE_E_FAIL;
-    if (bytes == 0) return 0;   // nothing queued, nothing to drop
+    const auto now = std::chrono::steady_clock::now();
+    if (bytes == 0) {   // nothing queued, nothing to drop
+        const auto latency = std::chrono::microseconds(sourceLatency_);
+        return now - lastAudio_ > STALL_LIMIT + latency ? PULSE_E_FAIL : 0;
+    }
+    lastAudio_ = now;
+    // Dropped on every path out of here (a failed copy too), before the lock is released.
+    struct DropOnExit {
+        pa_stream* stream;
+        ~DropOnExit() { pa_stream_drop(stream); }
+    } drop{stream_};
     // Null data with bytes > 0 is a hole in the stream, handed on as a silent packet.
     fragmentIsHole_ = data == nullptr;
     if (!fragmentIsHole_) {
         const auto* first = static_cast<const unsigned char*>(data);
         fragment_.assign(first, first + bytes);   // keeps its capacity from packet to packet
     }
-    pa_stream_drop(stream_);
     frames = static_cast<std::uint32_t>(bytes / frameBytes_);
     fragmentFrames_ = frames;
     return 0;

@@ -1,4 +1,4 @@
-// The PulseAudio capture source against a real daemon, which the test driver
+// The PulseAudio capture source against a real server, which the test driver
 // (tests/e2e/with_services.sh) starts with a 1 kHz mono float 48 kHz sine as the default source.
 #include "capture/pulse_source.h"
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end test of the Linux application: the real binary under a private Xvfb (Mesa GL) and a
-# private PulseAudio daemon whose default source is a real-time 1 kHz mono 48 kHz tone, driven with
+# private sound server whose default source is a real-time 1 kHz mono 48 kHz tone, driven with
 # xdotool like a user. Screenshots (of the root window: what the user sees) are kept in ARTIFACTS.
-# SONABEL_WINDOW_MANAGER=openbox runs it under a reparenting window manager (see services.sh).
+# The sound server is PulseAudio, or PipeWire with SONABEL_SOUND_SERVER=pipewire; with
+# SONABEL_WINDOW_MANAGER=openbox it runs under a reparenting window manager (see services.sh).
 # Usage: linux_e2e.sh APP E2E_CHECK SEND_CLOSE ARTIFACTS
 set -uo pipefail
 app=$1 checker=$2 send_close=$3 artifacts=$4
@@ -201,6 +202,23 @@ expect_survives_kill "kill -9 while recording" "$killed" \
 
 # --- Run 2: the sound server goes away during a recording, then none is reachable.
 start_app no-server || exit 1
+# Under PipeWire the session manager links streams to sources: without it our stream stays
+# ready but gets no audio, which ends the recording as a lost device does.
+if [ "${SONABEL_SOUND_SERVER:-}" = pipewire ]; then
+  unlinked="$out/unlinked.wav"
+  click_start
+  expect "session manager gone: save dialog accepts the path" choose_path "$unlinked"
+  until_true 10 test -e "$unlinked"
+  sleep 1
+  stop_pid WIREPLUMBER_PID
+  expect "session manager gone: recording ends by itself with Saved to:" \
+    until_true 20 status_is "Saved to: $unlinked"
+  check_wav "session manager gone" "$unlinked"
+  expect "session manager gone: the audio before it went is kept (>= 0.5 s)" \
+    at_least "$(field duration "$wavinfo")" 0.5 0
+  stop_pulse
+  start_pulse && start_tone || exit 1
+fi
 gone="$out/server gone.wav"
 click_start
 expect "server gone: save dialog accepts the path" choose_path "$gone"

@@ -1,22 +1,49 @@
-# Sourced by the Linux test drivers: a private PulseAudio daemon (1 kHz mono float 48 kHz sine
-# as the default source) and a private Xvfb display, both stopped by stop_services.
-# Works as root: the daemon runs in the foreground of a background job with its own
-# XDG_RUNTIME_DIR and HOME, which is what pulseaudio accepts without --system.
+# Sourced by the Linux test drivers: a private sound server (1 kHz mono float 48 kHz sine as the
+# default source) and a private Xvfb display, all stopped by stop_services.
+# SONABEL_SOUND_SERVER picks the sound server start_pulse runs: "pulseaudio" (the default) or
+# "pipewire" (pipewire, wireplumber and pipewire-pulse, which speaks PulseAudio's protocol on the
+# same socket). Works as root: each server runs in the foreground of a background job with its
+# own XDG_RUNTIME_DIR and HOME, which is what pulseaudio accepts without --system.
 
 SERVICES_DIR=""
 PULSE_PID=""
 XVFB_PID=""
+DBUS_PID="" PIPEWIRE_PID="" WIREPLUMBER_PID="" PIPEWIRE_PULSE_PID="" SINE_PID=""
 
 services_dir() {
   [ -n "$SERVICES_DIR" ] || SERVICES_DIR=$(mktemp -d /tmp/sonabel-services.XXXXXX)
 }
 
-start_pulse() {
+# A private runtime folder and home: no user setting or running server is seen.
+private_home() {
   services_dir
   export XDG_RUNTIME_DIR="$SERVICES_DIR/run" HOME="$SERVICES_DIR/home"
   mkdir -p "$XDG_RUNTIME_DIR" "$HOME"
   chmod 700 "$XDG_RUNTIME_DIR"
-  unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_COOKIE
+  unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_COOKIE PULSE_SINK PULSE_SOURCE
+}
+
+start_pulse() {
+  case "${SONABEL_SOUND_SERVER:-pulseaudio}" in
+    pulseaudio) start_pulseaudio ;;
+    pipewire) start_pipewire ;;
+    *) echo "unknown SONABEL_SOUND_SERVER: $SONABEL_SOUND_SERVER" >&2; return 1 ;;
+  esac
+}
+
+# wait_for SECONDS PID COMMAND...: polls COMMAND every 0.1 s for SECONDS while the process PID
+# lives.
+wait_for() {
+  local end=$((SECONDS + $1)) pid=$2
+  shift 2
+  until "$@"; do
+    kill -0 "$pid" 2>/dev/null && [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
+
+start_pulseaudio() {
+  private_home
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
     -L module-native-protocol-unix -L "module-null-sink sink_name=nul" \
     -L "module-sine-source source_name=sine rate=48000 frequency=1000" \
@@ -33,16 +60,85 @@ start_pulse() {
   return 1
 }
 
+# PipeWire as desktops run it: pipewire, the wireplumber session manager (it links streams to
+# nodes, and needs a session bus for that) and pipewire-pulse, with a bus of their own. The
+# default source is a 1 kHz mono float 48 kHz sine named "sine" as under PulseAudio: a pipe
+# source fed by sox, which the graph's clock paces (no module-sine-source here). The device
+# plugins (ALSA, Bluetooth, cameras, JACK) are left out of the plugin folder, so a private server
+# never opens the machine's own sound cards.
+start_pipewire() {
+  private_home
+  local dir=$SERVICES_DIR spa="" sub
+  export XDG_CONFIG_HOME="$HOME/.config" XDG_STATE_HOME="$HOME/.local/state" \
+    XDG_DATA_HOME="$HOME/.local/share"
+  unset PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PIPEWIRE_CONFIG_DIR PIPEWIRE_DEBUG SPA_PLUGIN_DIR
+  for sub in /usr/lib/*/spa-0.2 /usr/lib64/spa-0.2 /usr/lib/spa-0.2; do
+    [ -d "$sub/support" ] && { spa=$sub; break; }
+  done
+  [ -n "$spa" ] || { echo "PipeWire's plugins (spa-0.2) not found" >&2; return 1; }
+  rm -rf "$dir/spa" "$dir/bus" "$dir/sine.fifo" "$XDG_RUNTIME_DIR"/pipewire-0*   # a restart
+  mkdir -p "$dir/spa"
+  for sub in "$spa"/*/; do
+    case $(basename "$sub") in
+      alsa|bluez5|v4l2|libcamera|jack|avb) ;;
+      *) ln -s "$sub" "$dir/spa/$(basename "$sub")" ;;
+    esac
+  done
+  export SPA_PLUGIN_DIR="$dir/spa"
+
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus"
+  dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile \
+    >"$dir/dbus.log" 2>&1 &
+  DBUS_PID=$!
+  wait_for 10 "$DBUS_PID" test -S "$dir/bus" || { pipewire_failed dbus; return 1; }
+  # As root without a real-time kit: module-rt sets the priorities itself or carries on without.
+  pipewire >"$dir/pipewire.log" 2>&1 &
+  PIPEWIRE_PID=$!
+  wait_for 10 "$PIPEWIRE_PID" test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
+    { pipewire_failed pipewire; return 1; }
+  pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
+  PIPEWIRE_PULSE_PID=$!
+  export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
+  wait_for 10 "$PIPEWIRE_PULSE_PID" pactl info >/dev/null 2>&1 ||
+    { pipewire_failed pipewire-pulse; return 1; }
+
+  pactl load-module module-pipe-source source_name=sine file="$dir/sine.fifo" rate=48000 \
+    channels=1 format=float32le >/dev/null || { pipewire_failed pipewire-pulse; return 1; }
+  sox -q -n -r 48000 -c 1 -b 32 -e floating-point -t raw - synth 3600 sine 1000 vol 0.5 \
+    2>/dev/null >"$dir/sine.fifo" &
+  SINE_PID=$!
+  wireplumber >"$dir/wireplumber.log" 2>&1 &
+  WIREPLUMBER_PID=$!
+  # Ready once a recording stream gets audio (wireplumber links it) and the default source can
+  # be set (wireplumber keeps the defaults).
+  wait_for 10 "$WIREPLUMBER_PID" sine_delivers && pactl set-default-source sine ||
+    { pipewire_failed wireplumber; return 1; }
+}
+
+sine_delivers() {
+  [ "$(timeout 2 parec --raw --latency-msec=50 -d sine 2>/dev/null | head -c 9600 | wc -c)" = 9600 ]
+}
+
+pipewire_failed() {
+  echo "PipeWire did not start ($1):" >&2
+  tail -n 20 "$SERVICES_DIR"/dbus.log "$SERVICES_DIR"/pipewire*.log "$SERVICES_DIR"/wireplumber.log >&2
+  stop_pulse
+}
+
 # A real-time 1 kHz tone (mono float 48 kHz, RMS 0.354) as the default source: a null sink fed by
 # a low-latency playback stream, recorded through its monitor. Unlike module-sine-source, which
 # has a fixed 2 s latency and so delivers 2 s blocks, this delivers audio as time passes, so a
-# recording's length can be compared with the time it ran.
+# recording's length can be compared with the time it ran. Under PipeWire the sink runs on the
+# graph's clock whatever the player's latency, and a 20 ms player would hold the whole graph at
+# a 256-frame quantum, where a busy machine starves it (silent stretches): it gets 200 ms there.
 TONE_PID=""
 start_tone() {
+  local latency=20
+  [ "${SONABEL_SOUND_SERVER:-}" != pipewire ] || latency=200
   pactl load-module module-null-sink sink_name=tone rate=48000 channels=1 format=float32le \
     >/dev/null || return 1
   sox -q -n -r 48000 -c 1 -b 16 -e signed -t raw - synth 900 sine 1000 vol 0.5 2>/dev/null |
-    pacat --playback --latency-msec=20 --rate=48000 --channels=1 --format=s16le -d tone \
+    pacat --playback --latency-msec="$latency" --rate=48000 --channels=1 --format=s16le -d tone \
       >/dev/null 2>&1 &
   TONE_PID=$!
   pactl set-default-source tone.monitor
@@ -58,9 +154,15 @@ stop_pid() {
   printf -v "$1" '%s' ""
 }
 
+# Stops the sound server start_pulse started, whichever it is, and the tone.
 stop_pulse() {
   stop_pid TONE_PID
   stop_pid PULSE_PID
+  stop_pid PIPEWIRE_PULSE_PID
+  stop_pid WIREPLUMBER_PID
+  stop_pid PIPEWIRE_PID
+  stop_pid SINE_PID
+  stop_pid DBUS_PID
 }
 
 # start_xvfb [extra Xvfb arguments...]: picks a free display itself (-displayfd). The screen is

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs a test program with a private PulseAudio daemon and a private Xvfb display, then stops
-# both. Usage: with_services.sh PROGRAM [ARGS...]. Exit status: the program's.
+# Runs a test program with a private sound server (PulseAudio, or PipeWire with
+# SONABEL_SOUND_SERVER=pipewire) and a private Xvfb display, then stops both.
+# Usage: with_services.sh PROGRAM [ARGS...]. Exit status: the program's.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/services.sh"

@@ -25,7 +25,7 @@ expect "desktop-file-validate: no error, no warning" [ -z "$(desktop-file-valida
 
 start_pulse && start_xvfb || exit 1
 $(sed -n 's/^Exec=//p' "$entry") >/dev/null 2>&1 & app_pid=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Sonabel with FFT$' | head -n 1)
+win=$(find_window '^Sonabel with FFT$' 20 --onlyvisible)
 shown() { [ -n "$win" ] && [ "$(xdotool getwindowpid "$win")" = "$app_pid" ] &&
           [ "$(readlink "/proc/$app_pid/exe")" = /usr/bin/sonabel ]; }
 expect "the entry's Exec starts the installed program, which shows its window" shown

@@ -26,7 +26,7 @@ zip_same() { cmake -E chdir "$work" cmake -E tar xf "$zip" && [ "$(ls "$work")" 
 expect "the ZIP holds the installed sonabel.exe alone" zip_same
 
 wine start /unix "$lnk" </dev/null >/dev/null 2>&1 &
-win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Sonabel with FFT$' | head -n 1)
+win=$(find_window '^Sonabel with FFT$' 60 --onlyvisible)
 shown() { [ -n "$win" ] && [ "$(tr '\0' '\n' <"/proc/$(xdotool getwindowpid "$win")/cmdline" |
                                 head -n 1)" = 'C:\Program Files\Sonabel\sonabel.exe' ]; }
 expect "the Start-menu shortcut starts the installed sonabel.exe, which shows its window" shown

@@ -43,7 +43,7 @@ expect "changelog and AppStream's newest release name the package's version: $ve
 
 start_pulse && start_xvfb || exit 1
 $(sed -n 's/^Exec=//p' "$entry") >/dev/null 2>&1 & app_pid=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name '^Sonabel with FFT$' | head -n 1)
+win=$(find_window '^Sonabel with FFT$' 20 --onlyvisible)
 shown() { [ -n "$win" ] && [ "$(xdotool getwindowpid "$win")" = "$app_pid" ] &&
           [ "$(readlink "/proc/$app_pid/exe")" = /usr/bin/sonabel ]; }
 expect "the entry's Exec starts the installed program, which shows its window" shown

@@ -52,9 +52,30 @@ w = wave.open(sys.argv[1], "rb"); print("%.3f" % (w.getnframes() / w.getframerat
     [ "$(field data_size "$info")" -le "$(($(field file_size "$info") - 44))" ]
 }
 
-# X windows by title (xdotool), for the Linux drivers and benchmarks.
-find_window() { timeout "${2:-10}" xdotool search --sync --name "$1" 2>/dev/null | head -n 1; }
-window_gone() { ! xdotool search --name "$1" >/dev/null 2>&1; }
+# X windows by title (xdotool), for the Linux drivers, the install tests and the benchmarks.
+# xdotool quits at the first X error, and a window that goes away while it searches (GTK's and
+# Wine's short-lived windows) gives BadWindow: such a search says nothing and is made again.
+# search_windows XDOTOOL-SEARCH-ARGS...: the windows found, one per line; status 1 if none.
+search_windows() {
+  local out
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    out=$(xdotool search "$@" 2>&1) && { echo "$out"; return 0; }
+    [[ $out == *"X Error"* ]] || return 1
+    sleep 0.05
+  done
+  return 1
+}
+# find_window TITLE-REGEX [SECONDS [SEARCH-OPTIONS...]]: the first window with that title
+find_window() {
+  local title=$1 deadline=$((SECONDS + ${2:-10})) id
+  shift; shift || true
+  until id=$(search_windows "$@" --name "$title" | head -n 1); [ -n "$id" ]; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+  echo "$id"
+}
+window_gone() { ! search_windows --name "$1" >/dev/null; }
 # Types PATH into the Save As dialog and accepts it. The chooser may swallow a Return that comes
 # while it is still completing the typed folder, so Return is repeated until the dialog is gone.
 choose_path() {

@@ -151,7 +151,7 @@ expect "error box up: Start opens the Save As dialog" choose_path "$during"
 until_true 10 test -e "$during"; sleep 1
 click_stop
 expect "error box up: Stop ends the recording" until_true 10 status_is "Saved to: $during"
-expect "error box up: the box stays until dismissed" xdotool search --name '^Error$'
+expect "error box up: the box stays until dismissed" search_windows --name '^Error$'
 "$send_close" "$box"
 
 lines_before=$(wc -l <"$status")
@@ -162,10 +162,10 @@ xdotool type --delay 15 "$work/no such folder/x.wav"
 sleep 0.6
 xdotool key Return
 sleep 1
-expect "missing folder: the dialog refuses the name and stays open" xdotool search --name '^Save As$'
+expect "missing folder: the dialog refuses the name and stays open" search_windows --name '^Save As$'
 import -window root "$artifacts/missing-folder.png"
 # GTK tells why in a message box of its own: close it, then cancel the Save As dialog.
-for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+for w in $(search_windows --onlyvisible --pid "$app_pid"); do
   [ "$w" = "$win" ] || [ "$w" = "$dialog" ] || "$send_close" "$w"
 done
 sleep 0.3
@@ -181,7 +181,7 @@ until_true 10 test -e "$closing"
 sleep 1
 "$send_close" "$win"
 expect "close while recording: status shows Saved to: and the path" until_true 10 status_is "Saved to: $closing"
-expect "close while recording: the window stays open" xdotool search --name '^Sonabel with FFT$'
+expect "close while recording: the window stays open" search_windows --name '^Sonabel with FFT$'
 import -window root "$artifacts/after-first-close.png"
 check_wav "close while recording" "$closing"
 close_app "close while recording"

@@ -70,7 +70,7 @@ zip_same() { mkdir "$work/zip" && cmake -E chdir "$work/zip" cmake -E tar xf "$z
 expect "the ZIP holds the installed sonabel.exe, licence and notices" zip_same
 
 wine start /unix "$lnk" </dev/null >/dev/null 2>&1 &
-win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Sonabel with FFT$' | head -n 1)
+win=$(find_window '^Sonabel with FFT$' 60 --onlyvisible)
 app=$( [ -z "$win" ] || xdotool getwindowpid "$win")
 shown() { [ -n "$app" ] && [ "$(tr '\0' '\n' <"/proc/$app/cmdline" | head -n 1)" = \
                              "$windir\\sonabel.exe" ]; }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Windowed FFT analysis of the newest samples, published to spectrumBuffer for the display.
 // Runs on the capture thread only (FFTW's planner is not thread-safe and no other thread uses it).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Process-wide state shared by the GUI, capture, render and export threads.
 // Guards: fftInputBuffer <- fftInputMutex, waveformBufferL <- waveformMutex,

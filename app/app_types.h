@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Opaque handle of a native window. On Windows it is exactly the Win32 HWND (the same
 // declaration <windows.h> makes under STRICT), so Win32 files can pass handles straight through.

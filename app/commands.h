@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window's behaviour, apart from the platform's window plumbing: command guards and
 // steps, the two private messages, close and destroy, and the start-up order of the GL views

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Debug lines of the Linux build, the GLib way: structured logging at debug level in the
 // "sonabel" domain, which GLib's default writer shows (on stdout, or in the journal when the
 // output is connected to it) only when G_MESSAGES_DEBUG names the domain or is "all". Never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level meter painted with cairo: window background, then the green bar from the left edge
 // to levelBarRight of the last stored level, full height. GTK thread ("draw" signal).
 #include "app/app_state.h"

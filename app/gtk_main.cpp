@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linux entry: GTK 3 on its X11 backend (the GL views are X windows reparented into the main
 // window), PulseAudio capture. Only wiring; the behaviour lives in app/commands.cpp.
 #include <gtk/gtk.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GTK main window: layout, texts and control ids as on Win32, signals translated into the
 // portable command logic (app/commands.h). GTK thread only.
 #include <exception>

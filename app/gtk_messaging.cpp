@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Messaging for the GTK shell. Posted messages: one FIFO queue, drained by one idle source on
 // the GTK thread, so they arrive in posting order and the sender never waits. Error boxes: a
 // non-modal dialog on the GTK thread; other threads wait for its dismissal. Debug lines: GLib's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Save As dialog on GTK: GtkFileChooserDialog in save mode. GTK thread only.
 #include <gtk/gtk.h>
 

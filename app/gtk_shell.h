@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The GTK shell's pieces, shared between its files. GTK thread only unless said otherwise.
 #include <gtk/gtk.h>

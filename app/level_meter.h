@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Geometry of the level meter bar: the RMS level on a 60 dB scale, empty at -60 dBFS and
 // below, full at 0 dBFS. Painting itself is per platform (GDI, cairo).

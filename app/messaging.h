@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The three operations worker threads use to reach the user and the debugger output. Each
 // shell installs its implementation once, on the GUI thread, before any worker thread starts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POSIX file names are bytes; the desktop's convention (and GTK's) is UTF-8.
 #include "app/ws2s.h"
 

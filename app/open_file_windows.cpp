@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows file names are UTF-16: open by the wide path (the narrow API would go through the ANSI
 // code page and mangle "Müller.wav" or emoji names). The ws2s call keeps the unpaired-surrogate
 // refusal identical on every platform.

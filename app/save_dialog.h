@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Save As dialog both commands use. One implementation per platform (GetSaveFileNameW on
 // Win32, GtkFileChooserDialog on GTK). GUI thread; modal; returns when the dialog has closed.

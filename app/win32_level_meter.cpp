@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GDI painting of the owner-drawn level meter. GUI thread (WM_DRAWITEM).
 #include "app/app_state.h"
 #include "app/level_meter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows entry: Win32 window, WASAPI capture, GL views as child windows. Only wiring; the
 // behaviour lives in app/commands.cpp. The executable is built for the console subsystem;
 // mingw-w64's and MSVC's start-up code call WinMain with the module instance, the command line

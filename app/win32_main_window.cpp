@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Win32 main window: class, window, the seven controls, and the window procedure, which
 // only translates messages into the portable command logic (app/commands.h). GUI thread only.
 #include "app/app_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three operations worker threads use to reach the GUI, the user and the debugger output.
 // Any thread; none of them takes a lock of the program's own.
 #include "app/win32_shell.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Save As dialog of both commands: the system's common dialog. GUI thread; modal, its own
 // loop keeps delivering the main window's messages while it is open.
 #ifndef NOMINMAX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Win32 shell's pieces, shared between its files. GUI thread only unless said otherwise.
 #ifndef NOMINMAX

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CPU, memory and system-log cost of the running Linux app, the way a user runs it: Release
 # build, a private Xvfb (Mesa software GL) and a private PulseAudio whose default source is a
 # real-time 48 kHz stereo 997 Hz tone (null sink fed by pacat), Start/Stop driven with xdotool.

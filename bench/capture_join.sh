@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Does our recording disturb another recording of the same source when it starts and stops?
 # Under a private sound server (SONABEL_SOUND_SERVER=pulseaudio or pipewire, see
 # tests/e2e/services.sh): a real-time 48 kHz stereo 997 Hz tone on a null sink (pacat, its

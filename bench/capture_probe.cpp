@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records the sound server's default source through the capture thread and the PulseAudio
 // source for SECONDS, as the app's Start and Stop do, and reports how the audio arrived: the
 // number of packets, the frames they carried and the longest wait between two deliveries (what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture-path cost: the whole packet step against the bare spectrum analysis it contains.
 // Counters report seconds of audio processed per CPU second ("audio_x": times real time).
 #include <benchmark/benchmark.h>

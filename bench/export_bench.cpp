@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Driver for bench/export_bench.sh: writes a test recording, or exports one with saveAsMP3 the way
 // the export thread does, so /usr/bin/time can measure the whole process (wall time, peak RSS).
 //   sonabel_export_bench generate <out.wav> <seconds> [rate] [channels]

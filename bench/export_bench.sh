@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # MP3 export speed and memory: our saveAsMP3 against the lame CLI at the comparable setting
 # (-V 4 is LAME's default VBR quality, which is what vbr_mtrh with no other setting gives), on
 # generated 48 kHz stereo 16-bit recordings of 1 and 10 minutes. Peak RSS of ours must not grow

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Soak test of the Linux application (not run in CI): records a real-time 48 kHz stereo tone
 # (1000 Hz left, 1500 Hz right) for MINUTES with the window and its GL display running, under a
 # private Xvfb and PulseAudio, then checks the WAV: no break in either tone, length equal to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks a long recording of a pure stereo tone for breaks, for bench/soak.sh.
 //   sonabel_soak_check FILE.wav FREQ_LEFT FREQ_RIGHT
 // A sampled sine obeys x[n+1] = 2cos(w)x[n] - x[n-1] exactly; with 16-bit samples the residual

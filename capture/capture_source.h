@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the capture thread needs from an audio capture API. The WASAPI and PulseAudio backends
 // implement it thinly; tests script it. Every call is made on the capture thread that created

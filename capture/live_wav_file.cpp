@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/live_wav_file.h"
 
 #include <stdexcept>

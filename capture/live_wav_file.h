@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The WAV file of a recording while it is being written. Unbuffered, so each packet reaches the
 // file in one write and a failed write is seen at once; the header follows the data about once a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-packet step of a recording: PCM16 to the WAV file, the waveform buffer, the FFT feed,
 // the RMS level and the level notification. Capture thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PulseAudio backend of CaptureSource: a pa_threaded_mainloop runs the connection; the capture
 // thread polls the record stream like a WASAPI capture client. Every libpulse call below is made
 // with the mainloop lock held; callbacks run on the mainloop's thread and only signal. A capture

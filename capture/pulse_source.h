@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // PulseAudio capture of the server's default source (also PipeWire through pipewire-pulse).
 #include <memory>

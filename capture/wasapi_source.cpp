@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WASAPI backend of CaptureSource. Each call maps onto one COM call on the capture thread that
 // created the source; the COM objects live in that thread's single-threaded apartment. A failed
 // call writes nothing to the debug output: the recording's outcome reaches the status line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // WASAPI capture of the default capture endpoint (shared mode, the endpoint's mix format).
 #include <memory>

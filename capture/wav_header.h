@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recorder's WAV layout: one 44-byte header (RIFF, a 16-byte "fmt " chunk, "data"), then
 // interleaved 16-bit little-endian samples up to the end of the file.

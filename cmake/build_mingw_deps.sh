@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-build the Windows (x86_64, mingw-w64, posix threads) static libraries
 # Sonabel links against, from Debian's source packages:
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Libraries the core links on every platform. On Linux they come from Debian's -dev packages;
 # the Windows cross-build points CMAKE_PREFIX_PATH at the mingw-built cache; a native MSVC build
 # finds vcpkg's fftw3f and libmp3lame libraries under the same names.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Linux side of the build: GTK 3 on X11, PulseAudio, GLFW/GLEW/OpenGL from pkg-config.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SONABEL_GL REQUIRED IMPORTED_TARGET glfw3 glew gl)

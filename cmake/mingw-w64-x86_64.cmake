@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CMake toolchain file: cross-compile for 64-bit Windows with Debian's
 # mingw-w64 toolchain, POSIX thread model (x86_64-w64-mingw32-*-posix).
 #

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Release packages, built by the `packages` target into packages/ of the build tree
 # (scripts/package.sh builds it for both platforms):
 #   Linux:   sonabel_<version>_<arch>.deb  (CPack DEB: /usr/bin/sonabel, desktop entry, AppStream

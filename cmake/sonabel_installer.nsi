@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 ; The Windows installer: sonabel.exe, its icon, its licence and the third-party notices under
 ; Program Files\Sonabel, a Start-menu shortcut for all users and an uninstaller registered in
 ; Add/Remove Programs. /S installs and uninstalls silently. Built by the `packages` target

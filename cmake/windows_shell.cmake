@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows side of the build: Win32 shell, WASAPI capture, GLFW/GLEW/OpenGL views.
 # mingw-w64 (cross-build): the static libraries from cmake/build_mingw_deps.sh, GLEW_STATIC.
 # MSVC (native, with the vcpkg manifest): the packages' own CMake configurations.

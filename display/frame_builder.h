@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What one frame of the waveform view shows: copies of the shared buffers and the vertex lists
 // drawn from them, in normalised device coordinates (x and y in -1..1, no projection set).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/gl_views.h"
 
 #include <GL/glew.h>   // before any other GL header

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hosting of the GL views inside the main window. The GLFW side is shared (gl_views.cpp); only
 // placing the view into its container differs per platform (gl_views_win32.cpp: SetParent;

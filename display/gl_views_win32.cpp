@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Win32 hosting of the GL views: the frameless GLFW window becomes a child of its STATIC
 // container and fills the container's client area. GUI thread.
 #include "display/gl_views.h"

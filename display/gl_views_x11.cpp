@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // X11 hosting of the GL views: the GLFW window is reparented into the container widget's own
 // X window. GLFW talks to the server over its own connection; XIDs are server-side, so the
 // reparent works across the two connections once both sides have flushed their requests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The render thread: looks at the shared waveform and spectrum buffers about every 16 ms and
 // redraws the waveform view from copies of them when they changed or the view was exposed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform-independent half of Mp3Destination: naming, opening and removing the temporary.
 #include "export/mp3_destination.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where an export's MP3 goes. The MP3 is written to a temporary beside the chosen file and put in
 // place of it in one step, so the chosen name holds the old file or the complete new one at every

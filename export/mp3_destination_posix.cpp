@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POSIX: the temporary is private (0600) while it is written; just before rename(2) swaps the
 // name over in one step it gets the old file's owner and permission bits, or a new file's mode.
 #include "export/mp3_destination.h"

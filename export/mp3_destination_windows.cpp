@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows: ReplaceFileW keeps the replaced file's attributes, security descriptor (permissions and
 // owner) and creation time on the new contents; a new name is a plain move. Both are retried for
 // a while when another program holds one of the files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // WAV -> MP3 export with LAME (VBR, LAME's default quality). Each Export MP3 command runs one
 // export on a thread of its own, so a long recording never stalls the GUI.

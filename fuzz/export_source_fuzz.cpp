@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the MP3 export's reading of its source WAV file (tag and format checks, the
 // channel and sample-rate refusals, the read-and-encode loop) on arbitrary file contents. The
 // input goes through a real file and the real saveAsMP3, so nothing here copies the export.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the fuzzers' seed corpus: small WAV files of the shapes the export must accept or
 refuse, and a few path names. Usage: make_seeds.py FOLDER (creates FOLDER/export_source_fuzz and
 FOLDER/ws2s_fuzz)."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: ws2s and utf8ToWide. The first byte chooses how the rest is read: as UTF-8
 // bytes, as 16-bit units (UTF-16, surrogates included) or as 32-bit values (any wchar_t value).
 // Checked: nothing but std::range_error escapes ws2s; what ws2s converts comes back unchanged

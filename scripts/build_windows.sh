@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-builds the Windows application (sonabel.exe, x86-64, mingw-w64, statically linked so it
 # runs alone) and its tests into build/windows. Installs the packages it needs and builds the four
 # libraries (FFTW, LAME, GLFW, GLEW) once into a cache under $HOME/.cache (about 4 minutes the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fuzzes the MP3 export's reading of a source WAV and ws2s/utf8ToWide with libFuzzer (the
 # distribution's default clang, AddressSanitizer + UndefinedBehaviorSanitizer), SECONDS per target.
 # Usage: scripts/fuzz.sh SECONDS

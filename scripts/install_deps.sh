@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian/Ubuntu packages the build and the tests need (as root, or through sudo).
 # Usage: scripts/install_deps.sh [linux|test|windows|fuzz|package]...   (default: linux)
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the release packages into packages/ of the build trees: the Debian package from the
 # Linux build, the Windows installer and ZIP from the mingw cross-build. Installs what it needs.
 # Usage: scripts/package.sh [linux|windows]...   (default: both). Prints the packages' paths.

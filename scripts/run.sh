@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what the build needs, builds the Linux application (Release) and starts it.
 # Needs a graphical session: an X display, or a Wayland one with XWayland (the app uses X11).
 set -euo pipefail

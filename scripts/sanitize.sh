@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the core tests and the Linux shell tests (GTK window, GL views, render thread, PulseAudio
 # source; run under a private Xvfb and PulseAudio) with sanitizers and runs them.
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer (leaks included)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is needed, builds everything and runs every test (unit tests, then the
 # end-to-end tests of the real application): the Linux build, its sanitizer builds and a fuzzing
 # smoke run, then the Windows cross-build under Wine. Exit status 0 only when all passed.

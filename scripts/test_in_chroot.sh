@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the test command (scripts/test.sh) on a fresh, minimal Debian DIST in a debootstrap chroot,
 # as on a new machine: every package, the Windows libraries and the Wine prefixes are installed
 # or built inside it. Needs root (or sudo), debootstrap and git here, and the Debian archive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disk-full behaviour, simulated with RLIMIT_FSIZE: writes past the limit fail with EFBIG
 // (SIGXFSZ ignored), just as a full disk fails them with ENOSPC.
 #include <gtest/gtest.h>

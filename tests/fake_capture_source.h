@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A scripted capture source: delivers the given packets, one per poll, and can fail any step.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The vertex lists the render thread draws: thinning of the waveform, the coordinate mapping of
 // samples and bins, the reuse of the caller's vectors between frames, and when a frame is drawn.
 #include "display/frame_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux debug output: GLib structured logging in the "sonabel" domain, switched by
 // G_MESSAGES_DEBUG, written by a thread of its own so the capture thread never waits for it.
 #include <gtest/gtest.h>

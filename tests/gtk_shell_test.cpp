@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GTK/X11 shell under a real X server (Xvfb, Mesa): GL views hosted in their containers,
 // the render thread drawing into them, the level meter painting and the messaging seam.
 #include <GL/glew.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Recordings made up by the export tests (defined in mp3_export_test.cpp).
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV -> MP3 export checked through a real decoder (libmpg123, Linux test build only), plus the
 // POSIX-only ways to reach a file or to make writing fail.
 #include <gtest/gtest.h>

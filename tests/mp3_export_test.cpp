@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV -> MP3 export: error paths, file handling and the structure of the written stream, checked
 // by walking the MP3 frames and reading the VBR info frame (no decoder, so this runs everywhere).
 #include <gtest/gtest.h>

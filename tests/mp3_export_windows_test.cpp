@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV -> MP3 export on Windows: another program holds a file for a moment, as a virus scanner or
 // the search indexer does with a file that has just been written.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PulseAudio capture source against a real server, which the test driver
 // (tests/e2e/with_services.sh) starts with a 1 kHz mono float 48 kHz sine as the default source.
 #include "capture/pulse_source.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared helpers for the unit tests: a recording messaging sink, shared-state reset and
 // temporary files.

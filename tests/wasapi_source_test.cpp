@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WASAPI capture source: how it reads a mix format record, and a real capture of the
 // default endpoint (under Wine in CI, a PulseAudio daemon whose default source is a 1 kHz sine).
 #include <gtest/gtest.h>

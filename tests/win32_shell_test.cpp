@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Win32 shell against real Win32 (under Wine in CI, on an X display): the window procedure's
 // message handling, the GDI level meter, the GL views hosted as child windows, start-up and
 // shutdown of the display.

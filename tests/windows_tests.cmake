@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Windows tests, run under Wine in a private prefix of the build tree (tests/e2e/wine_env.sh).
 # They share that prefix's wineserver, so they never run at the same time (RESOURCE_LOCK).
 set(SONABEL_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")

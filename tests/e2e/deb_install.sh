@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the .deb with lintian (no error, no warning), installs it into this machine (root or sudo;
 # an installed sonabel is purged first), checks its files, desktop entry, AppStream metadata and
 # versions, starts it through the entry's Exec on a private Xvfb and PulseAudio, purges it and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measurements for the end-to-end test, printed as KEY=VALUE lines for the shell driver.
 //   e2e_check wav FILE            header fields, duration, RMS and dominant frequency of a WAV
 //   e2e_check shot FILE.ppm X Y   what the screenshot shows of the main window whose client

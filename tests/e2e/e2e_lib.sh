@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared helpers of the end-to-end scripts: pass/fail counting and polling. Sourced.
 passed=0
 failed=0

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end test of the Linux application: the real binary under a private Xvfb (Mesa GL) and a
 # private sound server whose default source is a real-time 1 kHz mono 48 kHz tone, driven with
 # xdotool like a user. Screenshots (of the root window: what the user sees) are kept in ARTIFACTS.

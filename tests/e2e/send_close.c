@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Asks a top-level window to close as a window manager would: a WM_DELETE_WINDOW client
  * message (xdotool of this Debian release can only destroy or kill a window).
  * Usage: send_close WINDOW_ID (decimal or 0x hex). Exit status 0 when the message was sent. */

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the Linux test drivers: a private sound server (1 kHz mono float 48 kHz sine as the
 # default source) and a private Xvfb display, all stopped by stop_services.
 # SONABEL_SOUND_SERVER picks the sound server start_pulse runs: "pulseaudio" (the default) or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the running sonabel.exe from outside, as a user would through its window, for the
 // Windows end-to-end test (run under Wine next to the app). One action per run; exit status 0
 // when the action succeeded. Paths may be given as Unix paths; they become Z:\... paths.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end test of the Windows application: the real sonabel.exe under Wine, on a private Xvfb
 # and a private PulseAudio daemon (which Wine's WASAPI sees as the default capture endpoint),
 # driven from outside by win32_driver.exe through its window. Screenshots are kept in ARTIFACTS.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs silently (/S) into the Wine prefix SONABEL_WINEPREFIX; checks files, licence and
 # notices, Start-menu shortcut, Add/Remove Programs entry, the exe's version and icon resources
 # and the ZIP; starts the installed exe through the shortcut on a private Xvfb and PulseAudio;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the Windows test drivers: Wine settings for a private prefix (SONABEL_WINEPREFIX,
 # default: wineprefix/ beside this build's tests), created once by ensure_wineprefix.
 # Everything Wine starts for that prefix is ended by stop_wine (wineserver -k of the prefix).

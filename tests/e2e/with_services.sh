@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a test program with a private sound server (PulseAudio, or PipeWire with
 # SONABEL_SOUND_SERVER=pipewire) and a private Xvfb display, then stops both.
 # Usage: with_services.sh PROGRAM [ARGS...]. Exit status: the program's.

@@ -34,15 +34,16 @@ void finishRunningExports() {
 // any other thread exists and before the GL driver is loaded.
 void tuneLibrariesForALongRun() {
     // Mesa's software GL (llvmpipe) allocates and frees, on the render thread, a 145 KiB block
-    // every frame and a 512 KiB one (4 KiB aligned) a few times a second. glibc's mmap
-    // threshold starts at 128 KiB and rises to the size of the first mapped block it frees, so
-    // from then on the 512 KiB blocks are carved, with their alignment padding, out of the
-    // render thread's heap, where the small allocations made between them keep the freed space
-    // from being returned: the resident size climbs in steps over an hours-long take. A fixed
-    // threshold between the two sizes maps and unmaps the large blocks (four a second, nothing
-    // left resident) and keeps the per-frame block in the heap, reused in place; the trim
-    // threshold, which a fixed mmap threshold would leave at 128 KiB (the per-frame block would
-    // then be returned and faulted in again every frame), gets the 1 MiB glibc itself moves to.
+    // every frame, a 512 KiB one (4 KiB aligned) a few times a second and a 1 MiB upload buffer
+    // every few minutes. glibc's mmap threshold starts at 128 KiB and rises to the size of the
+    // first mapped block it frees, so from then on the large blocks are carved, with their
+    // alignment padding, out of the render thread's heap, where the small allocations made
+    // between them keep the freed space from being returned: the resident size climbs in steps
+    // over an hours-long take. A fixed threshold of 256 KiB maps and unmaps the large blocks
+    // (nothing of theirs left resident) and keeps the per-frame block in the heap, reused in
+    // place; the trim threshold, which a fixed mmap threshold would leave at 128 KiB (the
+    // per-frame block would then be returned and faulted in again every frame), gets the 1 MiB
+    // glibc itself moves to.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
     // llvmpipe starts one rasteriser thread per core and wakes all of them for every frame; our

@@ -48,7 +48,8 @@ GdkFilterReturn repaintExposedView(GdkXEvent* xevent, GdkEvent*, gpointer) {
         viewFullyObscured = event->xvisibility.state == VisibilityFullyObscured;
         updateViewHidden();
     } else if (event->type == DestroyNotify) {
-        const auto gone = std::find(viewWindows.begin(), viewWindows.end(), event->xdestroywindow.window);
+        const Window window = event->xdestroywindow.window;
+        const auto gone = std::find(viewWindows.begin(), viewWindows.end(), window);
         if (gone == viewWindows.begin() && viewFullyObscured) {
             viewFullyObscured = false;   // views made later start out drawn
             updateViewHidden();

@@ -84,7 +84,8 @@ TEST(RunFFT, MatchesANaiveDft) {
 TEST(RunKeptFFT, BitIdenticalToAFreshPlanOnEveryCall) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<std::vector<std::complex<float>>> signals(4, std::vector<std::complex<float>>(FFT_SIZE));
+    using Signal = std::vector<std::complex<float>>;
+    std::vector<Signal> signals(4, Signal(FFT_SIZE));
     const std::vector<float> tone = sine(FFT_SIZE, 0.8, 997.0 * 8192.0 / 48000.0);
     for (std::size_t i = 0; i < FFT_SIZE; ++i) {
         signals[0][i] = {tone[i], 0.0f};

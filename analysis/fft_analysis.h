@@ -14,6 +14,13 @@ void initBlackman();
 // FFTW_ESTIMATE plan per call. Returns an empty vector if FFTW cannot supply arrays or a plan.
 std::vector<std::complex<float>> runFFT(const std::vector<std::complex<float>>& input);
 
+// The same transform for FFT_SIZE points through one plan and pair of arrays kept for the
+// process (made on the first call): copies FFT_SIZE values from `input`, transforms, and
+// returns the FFT_SIZE results, valid until the next call. Bit for bit what runFFT returns for
+// the same input. Null if FFTW could not supply the arrays or the plan. One caller at a time
+// (the capture thread holds fftInputMutex).
+const std::complex<float>* runKeptFFT(const std::complex<float>* input);
+
 // Weights the first min(count, FFT_SIZE) samples with the first Blackman coefficients,
 // zero-pads to FFT_SIZE, transforms, normalises the 4096 magnitudes to the peak, publishes them
 // in spectrumBuffer (under spectrumMutex) and emits the two "[FFT]" debug lines.

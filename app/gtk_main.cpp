@@ -2,6 +2,7 @@
 // Linux entry: GTK 3 on its X11 backend (the GL views are X windows reparented into the main
 // window), PulseAudio capture. Only wiring; the behaviour lives in app/commands.cpp.
 #include <gtk/gtk.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,9 +31,33 @@ void finishRunningExports() {
     gtk_main();
 }
 
+// Process-wide settings for two libraries that read them once, so they are made here, before
+// any other thread exists and before the GL driver is loaded.
+void tuneLibrariesForALongRun() {
+    // Mesa's software GL (llvmpipe) allocates and frees, on the render thread, a 145 KiB block
+    // every frame, a 512 KiB one (4 KiB aligned) a few times a second and a 1 MiB upload buffer
+    // every few minutes. glibc's mmap threshold starts at 128 KiB and rises to the size of the
+    // first mapped block it frees, so from then on the large blocks are carved, with their
+    // alignment padding, out of the render thread's heap, where the small allocations made
+    // between them keep the freed space from being returned: the resident size climbs in steps
+    // over an hours-long take. A fixed threshold of 256 KiB maps and unmaps the large blocks
+    // (nothing of theirs left resident) and keeps the per-frame block in the heap, reused in
+    // place; the trim threshold, which a fixed mmap threshold would leave at 128 KiB (the
+    // per-frame block would then be returned and faulted in again every frame), gets the 1 MiB
+    // glibc itself moves to.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    // llvmpipe starts one rasteriser thread per core and wakes all of them for every frame; our
+    // only drawn view is 1160 x 80 pixels, which the render thread rasterises itself for less
+    // than the wake-ups and hand-overs cost (and, on a many-core machine, far less). Ignored by
+    // hardware drivers; a value the user set is kept.
+    setenv("LP_NUM_THREADS", "0", 0);
+}
+
 }  // namespace
 
 int main() {
+    tuneLibrariesForALongRun();
     // XWayland on Wayland desktops: the GL views need X windows to be reparented into.
     gdk_set_allowed_backends("x11");
     g_set_prgname("sonabel");

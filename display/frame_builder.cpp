@@ -9,6 +9,7 @@
 namespace {
 
 std::atomic<bool> repaintRequested{false};
+std::atomic<bool> viewHidden{false};
 
 }  // namespace
 
@@ -19,7 +20,15 @@ std::size_t waveformStep(std::size_t sampleCount) {
 
 void requestViewRepaint() { repaintRequested.store(true); }
 
+void setViewHidden(bool hidden) {
+    // Stored before the request, so the frame the request causes is drawn.
+    if (!viewHidden.exchange(hidden) || hidden) return;
+    requestViewRepaint();
+}
+
 bool frameNeedsDrawing(FrameSnapshot& frame) {
+    // Nothing of the view can be seen: nothing to copy or draw. A pending repaint stays pending.
+    if (viewHidden.load()) return false;
     bool changed = repaintRequested.exchange(false) || !frame.copied;
     {
         // Only the samples that become vertices are copied: ~1170 of up to 65536.

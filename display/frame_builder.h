@@ -24,7 +24,8 @@ struct FrameSnapshot {
     std::uint64_t spectrumGeneration = 0;
 };
 
-// Whether `frame` must be drawn and presented: the first call, a change of either buffer (Start's
+// Whether `frame` must be drawn and presented: never while the view is hidden (setViewHidden);
+// otherwise the first call, a change of either buffer (Start's
 // clear included), or a repaint requested since the last call. Brings `frame` up to date with
 // waveformBufferL and spectrumBuffer on the way, each copied under its own lock (never both at
 // once) and only if it changed since the last call. Render thread.
@@ -33,6 +34,12 @@ bool frameNeedsDrawing(FrameSnapshot& frame);
 // The window system lost the view's pixels (exposed, un-minimised): the next frameNeedsDrawing
 // returns true even when nothing changed. Any thread; never blocks.
 void requestViewRepaint();
+
+// The window system says whether anything of the view can be seen (its window minimised or
+// entirely covered: hidden). While hidden, frameNeedsDrawing returns false and copies nothing,
+// whatever changed; the change back to shown requests a repaint, so the next frame is drawn
+// from the buffers as they are then. Any thread; never blocks.
+void setViewHidden(bool hidden);
 
 // Thinned waveform of the frame's picked samples: step = n / GL_VIEW_FULL_WIDTH (at least 1) for
 // the n samples the buffer held; for i = 0, step, ... < n one vertex (i / n * 2 - 1,

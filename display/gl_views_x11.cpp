@@ -21,15 +21,42 @@ namespace {
 // The views' X windows; GTK thread only.
 std::vector<Window> viewWindows;
 
+// Why nothing of the drawn view can be seen, if so: the main window is minimised, or the view
+// is entirely covered (X reports a window's visibility; under a compositing manager, which
+// draws every window off screen, a window always counts as unobscured). GTK thread only.
+bool mainWindowIconified = false;
+bool viewFullyObscured = false;
+
+void updateViewHidden() { setViewHidden(mainWindowIconified || viewFullyObscured); }
+
+gboolean trackIconified(GtkWidget*, GdkEventWindowState* event, gpointer) {
+    mainWindowIconified = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+    updateViewHidden();
+    return FALSE;
+}
+
 // Nothing reads GLFW's own X connection (its events are never polled), so the views' Expose
 // events are also selected on GTK's connection and caught here, on the GTK thread: a view that a
 // dialog uncovered gets its picture back from the render thread's next pass.
 GdkFilterReturn repaintExposedView(GdkXEvent* xevent, GdkEvent*, gpointer) {
     const XEvent* event = static_cast<const XEvent*>(xevent);
-    if (event->type != Expose) return GDK_FILTER_CONTINUE;
-    const Window window = event->xexpose.window;
-    if (std::find(viewWindows.begin(), viewWindows.end(), window) != viewWindows.end())
-        requestViewRepaint();
+    if (event->type == Expose) {
+        const Window window = event->xexpose.window;
+        if (std::find(viewWindows.begin(), viewWindows.end(), window) != viewWindows.end())
+            requestViewRepaint();
+    } else if (event->type == VisibilityNotify && !viewWindows.empty() &&
+               event->xvisibility.window == viewWindows.front()) {   // the drawn one
+        viewFullyObscured = event->xvisibility.state == VisibilityFullyObscured;
+        updateViewHidden();
+    } else if (event->type == DestroyNotify) {
+        const Window window = event->xdestroywindow.window;
+        const auto gone = std::find(viewWindows.begin(), viewWindows.end(), window);
+        if (gone == viewWindows.begin() && viewFullyObscured) {
+            viewFullyObscured = false;   // views made later start out drawn
+            updateViewHidden();
+        }
+        if (gone != viewWindows.end()) viewWindows.erase(gone);
+    }
     return GDK_FILTER_CONTINUE;
 }
 
@@ -63,9 +90,16 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
     XMapRaised(display, child);
     XSync(display, False);
 
-    // X lets several clients select Expose on one window.
-    if (viewWindows.empty()) gdk_window_add_filter(nullptr, repaintExposedView, nullptr);
+    // X lets several clients select Expose on one window. The first view is the drawn one:
+    // frames stop while nothing of it can be seen (see above).
+    static bool filterAdded = false;
+    if (!filterAdded) gdk_window_add_filter(nullptr, repaintExposedView, nullptr);
+    filterAdded = true;
+    if (viewWindows.empty())
+        g_signal_connect(gtk_widget_get_toplevel(widget), "window-state-event",
+                         G_CALLBACK(trackIconified), nullptr);
     viewWindows.push_back(child);
-    XSelectInput(gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget)), child, ExposureMask);
+    XSelectInput(gdk_x11_display_get_xdisplay(gtk_widget_get_display(widget)), child,
+                 ExposureMask | StructureNotifyMask | VisibilityChangeMask);
     gdk_display_flush(gtk_widget_get_display(widget));
 }

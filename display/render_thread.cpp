@@ -41,6 +41,14 @@ void drawFrame(GLFWwindow* window, FrameScratch& scratch) {
     const int scale = glViewScale.load();
     glViewport(0, 0, GL_VIEW_FULL_WIDTH * scale, GL_VIEW_HEIGHT * scale);
     glLineWidth(static_cast<GLfloat>(scale));
+    // The model-view matrix stays the identity it starts as; setting it again each frame is for
+    // Mesa's software GL (llvmpipe), which uploads the vertex stage's constants (this matrix)
+    // into the same 1 MiB stream buffer as the strips' colours and keeps that buffer alive for
+    // as long as the constants stay bound: loaded once, the first buffer would stay resident
+    // for the whole run after the colours (32 bytes a frame) have filled it and moved on, about
+    // ten minutes in. Re-loaded, the 64 bytes follow the colours into the current buffer and
+    // each filled one is freed. Same picture; a 64-byte upload a frame.
+    glLoadIdentity();
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     buildFrameWaveformVertices(scratch.frame, scratch.vertices);

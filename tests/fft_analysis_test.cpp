@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "analysis/fft_analysis.h"
@@ -74,6 +75,32 @@ TEST(RunFFT, MatchesANaiveDft) {
                        std::polar(1.0, -2.0 * kPi * static_cast<double>(j * k % n) / n);
             ASSERT_NEAR(out[k].real(), acc.real(), 1e-3 * std::sqrt(n)) << "n " << n << " k " << k;
             ASSERT_NEAR(out[k].imag(), acc.imag(), 1e-3 * std::sqrt(n)) << "n " << n << " k " << k;
+        }
+    }
+}
+
+// The analysis keeps one plan for the whole run; a plan made afresh for each call (runFFT) is
+// the reference. Same size, flags and alignment must give the same bits, call after call, for a
+// tone, noise, an impulse and silence, in an interleaved order.
+TEST(RunKeptFFT, BitIdenticalToAFreshPlanOnEveryCall) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    using Signal = std::vector<std::complex<float>>;
+    std::vector<Signal> signals(4, Signal(FFT_SIZE));
+    const std::vector<float> tone = sine(FFT_SIZE, 0.8, 997.0 * 8192.0 / 48000.0);
+    for (std::size_t i = 0; i < FFT_SIZE; ++i) {
+        signals[0][i] = {tone[i], 0.0f};
+        signals[1][i] = {dist(rng), 0.0f};
+    }
+    signals[2][3] = {1.0f, 0.0f};
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& in : signals) {
+            const std::vector<std::complex<float>> fresh = runFFT(in);
+            ASSERT_EQ(fresh.size(), FFT_SIZE);
+            const std::complex<float>* kept = runKeptFFT(in.data());
+            ASSERT_NE(kept, nullptr);
+            ASSERT_EQ(std::memcmp(kept, fresh.data(), FFT_SIZE * sizeof(std::complex<float>)), 0)
+                << "round " << round << ", signal " << (&in - signals.data());
         }
     }
 }

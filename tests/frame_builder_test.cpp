@@ -155,4 +155,23 @@ TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnS
     requestViewRepaint();   // a dialog uncovered the view
     EXPECT_TRUE(frameNeedsDrawing(frame));
     EXPECT_FALSE(frameNeedsDrawing(frame));
+
+    // Minimised or covered: no frame and no copy, whatever changes or asks; shown again, one
+    // frame from the buffers as they are then.
+    setViewHidden(true);
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.append(samples.data(), 5);
+    }
+    requestViewRepaint();
+    EXPECT_FALSE(frameNeedsDrawing(frame));
+    EXPECT_FALSE(frameNeedsDrawing(frame));
+    EXPECT_EQ(frame.picked.back(), samples[4464 + 65520]) << "copied while hidden";
+    setViewHidden(true);
+    setViewHidden(false);
+    EXPECT_TRUE(frameNeedsDrawing(frame));
+    EXPECT_EQ(frame.picked.back(), samples[4469 + 65520]) << "not the buffer as it is now";
+    EXPECT_FALSE(frameNeedsDrawing(frame));
+    setViewHidden(false);   // already shown: no extra frame
+    EXPECT_FALSE(frameNeedsDrawing(frame));
 }

@@ -32,6 +32,18 @@ std::string run(const std::string& command) {
     return out;
 }
 
+// Makes `name` the default source and waits until the server says it is: PipeWire's session
+// manager applies a new default a moment later, and later still for a sink it has just been
+// told about. True once it took.
+bool setDefaultSource(const std::string& name) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (attempt % 5 == 0) std::system(("pactl set-default-source " + name).c_str());
+        if (run("pactl get-default-source") == name + "\n") return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
 // Reads about `frames` frames through the source as the capture thread does (poll, then drain).
 // Bounded: gives up after a few seconds' worth of polls.
 std::vector<float> capture(CaptureSource& source, std::size_t frames, int& holes) {
@@ -99,7 +111,7 @@ TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
     const std::string module =
         run("pactl load-module module-null-sink sink_name=st44 rate=44100 channels=2");
     ASSERT_FALSE(module.empty());
-    ASSERT_EQ(std::system("pactl set-default-source st44.monitor"), 0);
+    ASSERT_TRUE(setDefaultSource("st44.monitor"));
     auto stereo = makePulseCaptureSource();
     MixFormat g;
     const bool ok = stereo->activateDefaultEndpoint() >= 0 && stereo->getMixFormat(g) >= 0;
@@ -108,8 +120,9 @@ TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
     if (ok && stereo->initialize() >= 0 && stereo->start() >= 0)
         samples = capture(*stereo, 4410, holes);
     stereo.reset();
-    std::system("pactl set-default-source sine");
+    const bool sineAgain = setDefaultSource("sine");
     std::system(("pactl unload-module " + module).c_str());
+    ASSERT_TRUE(sineAgain);
     ASSERT_TRUE(ok);
     EXPECT_EQ(g.channels, 2);
     EXPECT_EQ(g.sampleRate, 44100);

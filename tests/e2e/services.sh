@@ -112,8 +112,21 @@ start_pipewire() {
   WIREPLUMBER_PID=$!
   # Ready once a recording stream gets audio (wireplumber links it) and the default source can
   # be set (wireplumber keeps the defaults).
-  wait_for 10 "$WIREPLUMBER_PID" sine_delivers && pactl set-default-source sine ||
+  wait_for 10 "$WIREPLUMBER_PID" sine_delivers && set_default_source sine ||
     { pipewire_failed wireplumber; return 1; }
+}
+
+# set_default_source NAME: and waits until the server says it is the default (PipeWire's session
+# manager applies it a moment later, and later still for a sink it has just been told about).
+set_default_source() {
+  local try
+  for try in $(seq 50); do
+    [ $((try % 5)) != 1 ] || pactl set-default-source "$1" || true
+    [ "$(pactl get-default-source 2>/dev/null)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "the default source did not become $1" >&2
+  return 1
 }
 
 sine_delivers() {
@@ -142,7 +155,7 @@ start_tone() {
     pacat --playback --latency-msec="$latency" --rate=48000 --channels=1 --format=s16le -d tone \
       >/dev/null 2>&1 &
   TONE_PID=$!
-  pactl set-default-source tone.monitor
+  set_default_source tone.monitor
 }
 
 # stop_pid VAR: ends the process whose id the variable VAR holds (if any) and clears VAR.

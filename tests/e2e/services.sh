@@ -87,17 +87,19 @@ start_pipewire() {
   done
   export SPA_PLUGIN_DIR="$dir/spa"
 
-  export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus"
-  dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile \
+  # The bus is for PipeWire's own processes only: a program under test that found it would be
+  # ended (SIGTERM, GDBus's default) when a test restarts the sound server with its bus.
+  local bus="unix:path=$dir/bus"
+  dbus-daemon --session --address="$bus" --nofork --nopidfile \
     >"$dir/dbus.log" 2>&1 &
   DBUS_PID=$!
   wait_for 10 "$DBUS_PID" test -S "$dir/bus" || { pipewire_failed dbus; return 1; }
   # As root without a real-time kit: module-rt sets the priorities itself or carries on without.
-  pipewire >"$dir/pipewire.log" 2>&1 &
+  DBUS_SESSION_BUS_ADDRESS=$bus pipewire >"$dir/pipewire.log" 2>&1 &
   PIPEWIRE_PID=$!
   wait_for 10 "$PIPEWIRE_PID" test -S "$XDG_RUNTIME_DIR/pipewire-0" ||
     { pipewire_failed pipewire; return 1; }
-  pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
+  DBUS_SESSION_BUS_ADDRESS=$bus pipewire-pulse >"$dir/pipewire-pulse.log" 2>&1 &
   PIPEWIRE_PULSE_PID=$!
   export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse/native"
   wait_for 10 "$PIPEWIRE_PULSE_PID" pactl info >/dev/null 2>&1 ||
@@ -108,7 +110,7 @@ start_pipewire() {
   sox -q -n -r 48000 -c 1 -b 32 -e floating-point -t raw - synth 3600 sine 1000 vol 0.5 \
     2>/dev/null >"$dir/sine.fifo" &
   SINE_PID=$!
-  wireplumber >"$dir/wireplumber.log" 2>&1 &
+  DBUS_SESSION_BUS_ADDRESS=$bus wireplumber >"$dir/wireplumber.log" 2>&1 &
   WIREPLUMBER_PID=$!
   # Ready once a recording stream gets audio (wireplumber links it) and the default source can
   # be set (wireplumber keeps the defaults).
@@ -142,17 +144,16 @@ pipewire_failed() {
 # A real-time 1 kHz tone (mono float 48 kHz, RMS 0.354) as the default source: a null sink fed by
 # a low-latency playback stream, recorded through its monitor. Unlike module-sine-source, which
 # has a fixed 2 s latency and so delivers 2 s blocks, this delivers audio as time passes, so a
-# recording's length can be compared with the time it ran. Under PipeWire the sink runs on the
-# graph's clock whatever the player's latency, and a 20 ms player would hold the whole graph at
-# a 256-frame quantum, where a busy machine starves it (silent stretches): it gets 200 ms there.
+# recording's length can be compared with the time it ran. Under PipeWire the "sine" pipe source
+# already is such a tone, paced by the graph's clock (and WirePlumber 0.5 takes no sink monitor
+# as the default source).
 TONE_PID=""
 start_tone() {
-  local latency=20
-  [ "${SONABEL_SOUND_SERVER:-}" != pipewire ] || latency=200
+  [ "${SONABEL_SOUND_SERVER:-}" != pipewire ] || { set_default_source sine; return; }
   pactl load-module module-null-sink sink_name=tone rate=48000 channels=1 format=float32le \
     >/dev/null || return 1
   sox -q -n -r 48000 -c 1 -b 16 -e signed -t raw - synth 900 sine 1000 vol 0.5 2>/dev/null |
-    pacat --playback --latency-msec="$latency" --rate=48000 --channels=1 --format=s16le -d tone \
+    pacat --playback --latency-msec=20 --rate=48000 --channels=1 --format=s16le -d tone \
       >/dev/null 2>&1 &
   TONE_PID=$!
   set_default_source tone.monitor

@@ -214,7 +214,7 @@ start_wm() {
     *) echo "unknown window manager: $SONABEL_WINDOW_MANAGER" >&2; return 1 ;;
   esac
   WM_PID=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do   # a loaded machine can take seconds
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
     kill -0 "$WM_PID" 2>/dev/null || break
     sleep 0.1

@@ -214,15 +214,14 @@ start_wm() {
     *) echo "unknown window manager: $SONABEL_WINDOW_MANAGER" >&2; return 1 ;;
   esac
   WM_PID=$!
-  for _ in $(seq 300); do   # a loaded machine can take seconds
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
-    kill -0 "$WM_PID" 2>/dev/null || break
-    sleep 0.1
-  done
+  # A loaded machine can take seconds.
+  wait_for 30 "$WM_PID" wm_managing && return 0
   echo "$SONABEL_WINDOW_MANAGER did not start:" >&2
   cat "$SERVICES_DIR/wm.log" >&2
   return 1
 }
+
+wm_managing() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 stop_xvfb() {
   stop_pid WM_PID

@@ -151,11 +151,17 @@ int layout(HWND main) {
     }
     // Each GL container holds its view: a child filling the container, style exactly
     // WS_CHILD | WS_VISIBLE. The views come after the window is shown (GL start-up is slow
-    // under Wine): wait for them first.
-    waitFor(30, [&] {
-        return GetWindow(GetDlgItem(main, 1101), GW_CHILD) != nullptr &&
-               GetWindow(GetDlgItem(main, 1102), GW_CHILD) != nullptr;
-    });
+    // under Wine), and each is a child a moment before its style and size are set (SetParent,
+    // then SetWindowLongW and SetWindowPos on the app's GUI thread): wait for the placed child.
+    const auto placed = [&](int id) {
+        const HWND container = GetDlgItem(main, id);
+        const HWND view = GetWindow(container, GW_CHILD);
+        if (view == nullptr) return false;
+        const RECT r = rectIn(view, container);
+        return static_cast<DWORD>(GetWindowLongW(view, GWL_STYLE)) == CHILD &&
+               r.right - r.left == 1160 && r.bottom - r.top == 80;
+    };
+    waitFor(30, [&] { return placed(1101) && placed(1102); });
     for (int id : {1101, 1102}) {
         const HWND container = GetDlgItem(main, id);
         const HWND view = container ? GetWindow(container, GW_CHILD) : nullptr;

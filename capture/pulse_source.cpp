@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,9 @@ private:
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
-    std::chrono::steady_clock::time_point lastAudio_{};   // last poll that found audio queued
+    std::chrono::steady_clock::time_point lastAudio_{};   // last poll that found new audio queued
+    std::size_t queuedBytes_ = 0;     // readable at the last poll
+    std::size_t packetBytes_ = 0;     // the least audio handed on as a packet
     std::vector<unsigned char> fragment_;   // copy of the last fragment, until the next poll
     std::uint32_t fragmentFrames_ = 0;
     bool fragmentIsHole_ = false;
@@ -194,6 +197,10 @@ CaptureResult PulseCaptureSource::start() {
     // Rounded up: a fragment a fraction of a frame short of the quantum would halve it.
     const std::uint64_t fragmentFrames =
         (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 48000 - 1) / 48000;
+    // A packet is at least three quarters of a fragment: a daemon may round what it sends a
+    // frame or so short of what was asked (1881 frames for 1882 at 44.1 kHz), and such a piece
+    // is taken alone rather than held back for the next one.
+    packetBytes_ = fragmentFrames * 3 / 4 * frameBytes_;
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
@@ -219,34 +226,54 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
     frames = 0;
     fragmentFrames_ = 0;
-    // One mainloop lock per poll: the next fragment is peeked, copied and dropped here, so
-    // getBuffer and releaseBuffer need no lock. No fragment stays peeked once the lock is
+    // One mainloop lock per poll: what is queued is peeked, copied and dropped here, so
+    // getBuffer and releaseBuffer need no lock. No block stays peeked once the lock is
     // released: when the server dies, the mainloop thread waits (lock held) for every peeked
     // block of the server's memory to be dropped, and a drop needs the lock.
     MainloopLock lock(loop_);
     // A server that went away ends the recording, as a failed GetNextPacketSize does on WASAPI.
     if (!healthy()) return PULSE_E_FAIL;
-    const void* data = nullptr;
-    std::size_t bytes = 0;
-    if (pa_stream_peek(stream_, &data, &bytes) < 0) return PULSE_E_FAIL;
+    const std::size_t readable = pa_stream_readable_size(stream_);
+    if (readable == static_cast<std::size_t>(-1)) return PULSE_E_FAIL;
     const auto now = std::chrono::steady_clock::now();
-    if (bytes == 0) {   // nothing queued, nothing to drop
+    if (readable != queuedBytes_) lastAudio_ = now;   // audio is still arriving
+    queuedBytes_ = readable;
+    // A packet is about one fragment as asked for, or more when more is queued. A PulseAudio daemon
+    // sends a monitor's audio in the pieces its sink renders (10 ms and less), not in the
+    // fragments the stream asked for as PipeWire does; taken as they come, every piece would
+    // cost a packet's work (file write, views, level message) and, the views changing at
+    // once, a frame drawn. Same samples, in the same order, in fewer packets.
+    if (readable < packetBytes_) {
         const auto latency = std::chrono::microseconds(sourceLatency_);
         return now - lastAudio_ > STALL_LIMIT + latency ? PULSE_E_FAIL : 0;
     }
-    lastAudio_ = now;
-    // Dropped on every path out of here (a failed copy too), before the lock is released.
-    struct DropOnExit {
-        pa_stream* stream;
-        ~DropOnExit() { pa_stream_drop(stream); }
-    } drop{stream_};
-    // Null data with bytes > 0 is a hole in the stream, handed on as a silent packet.
-    fragmentIsHole_ = data == nullptr;
-    if (!fragmentIsHole_) {
-        const auto* first = static_cast<const unsigned char*>(data);
-        fragment_.assign(first, first + bytes);   // keeps its capacity from packet to packet
+    std::size_t copied = 0;
+    bool allHole = true;
+    while (copied < readable) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream_, &data, &bytes) < 0) return PULSE_E_FAIL;
+        if (bytes == 0) break;
+        // Dropped on every path out of here (a failed copy too), before the lock is released.
+        struct DropOnExit {
+            pa_stream* stream;
+            ~DropOnExit() { pa_stream_drop(stream); }
+        } drop{stream_};
+        // A peeked block is dropped whole, so it is taken whole (nothing arrives while the
+        // lock is held: the blocks add up to `readable`).
+        fragment_.resize(copied + bytes);   // keeps its capacity from packet to packet
+        // Null data with bytes > 0 is a hole in the stream: silence.
+        if (data == nullptr) {
+            std::memset(fragment_.data() + copied, 0, bytes);
+        } else {
+            std::memcpy(fragment_.data() + copied, data, bytes);
+            allHole = false;
+        }
+        copied += bytes;
     }
-    frames = static_cast<std::uint32_t>(bytes / frameBytes_);
+    queuedBytes_ = 0;
+    fragmentIsHole_ = allHole;
+    frames = static_cast<std::uint32_t>(copied / frameBytes_);
     fragmentFrames_ = frames;
     return 0;
 }

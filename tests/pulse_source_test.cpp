@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -45,8 +46,9 @@ bool setDefaultSource(const std::string& name) {
 }
 
 // Reads about `frames` frames through the source as the capture thread does (poll, then drain).
-// Bounded: gives up after a few seconds' worth of polls.
-std::vector<float> capture(CaptureSource& source, std::size_t frames, int& holes) {
+// Bounded: gives up after a few seconds' worth of polls. `smallest`: the smallest packet seen.
+std::vector<float> capture(CaptureSource& source, std::size_t frames, int& holes,
+                           std::uint32_t* smallest = nullptr) {
     std::vector<float> samples;
     holes = 0;
     for (int poll = 0; poll < 2000 && samples.size() < frames; ++poll) {
@@ -58,6 +60,7 @@ std::vector<float> capture(CaptureSource& source, std::size_t frames, int& holes
             std::uint32_t flags = 0;
             if (source.getBuffer(data, got, flags) < 0) break;
             EXPECT_LE(got, waiting);   // a fragment never exceeds what was readable
+            if (smallest != nullptr && got < *smallest) *smallest = got;
             if (data == nullptr) {
                 ++holes;
                 samples.insert(samples.end(), got, 0.0f);
@@ -117,13 +120,17 @@ TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
         GTEST_SKIP() << "the session manager takes no sink monitor as the default source "
                         "(WirePlumber 0.5); checked under PulseAudio";
     }
+    // Played into with a low latency, the sink renders (and its monitor sends) ~5 ms pieces.
+    std::system("timeout 4 pacat --raw --playback --latency-msec=10 --rate=44100 --channels=2 "
+                "--format=s16le -d st44 </dev/zero >/dev/null 2>&1 &");
     auto stereo = makePulseCaptureSource();
     MixFormat g;
     const bool ok = stereo->activateDefaultEndpoint() >= 0 && stereo->getMixFormat(g) >= 0;
     std::vector<float> samples;
     int holes = 0;
+    std::uint32_t smallest = UINT32_MAX;
     if (ok && stereo->initialize() >= 0 && stereo->start() >= 0)
-        samples = capture(*stereo, 4410, holes);
+        samples = capture(*stereo, 4410, holes, &smallest);
     stereo.reset();
     const bool sineAgain = setDefaultSource("sine");
     std::system(("pactl unload-module " + module).c_str());
@@ -132,6 +139,7 @@ TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
     EXPECT_EQ(g.channels, 2);
     EXPECT_EQ(g.sampleRate, 44100);
     EXPECT_GE(samples.size(), 4410u);   // frames of two channels arrive (silence)
+    EXPECT_GE(smallest, 1411u);   // whole fragments (2048 frames at 48 kHz, 1882 at 44.1 kHz), ~3/4 at least
 }
 
 TEST(PulseSource, DeliversTheSineAsFloatPackets) {
@@ -145,10 +153,13 @@ TEST(PulseSource, DeliversTheSineAsFloatPackets) {
     // has linked it, and PipeWire 1.4's pipe source, which plays the test's sine there, inserts
     // some when its writer falls behind on a busy machine. Read for up to 4 s until 0.5 s of
     // tone came.
+    // Packets are about whole fragments as the stream asked for them (2048 frames at 48 kHz),
+    // whatever pieces the server sends.
     std::vector<float> tone;
+    std::uint32_t smallest = UINT32_MAX;
     for (int chunk = 0; chunk < 8 && tone.size() < 24000; ++chunk) {
         int holes = 0;
-        const std::vector<float> s = capture(*source, 24000, holes);
+        const std::vector<float> s = capture(*source, 24000, holes, &smallest);
         EXPECT_EQ(holes, 0);
         for (std::size_t i = 0; i < s.size() && tone.size() < 24000;) {
             std::size_t quiet = i;
@@ -161,6 +172,7 @@ TEST(PulseSource, DeliversTheSineAsFloatPackets) {
         }
     }
     EXPECT_GE(source->stop(), 0);
+    EXPECT_GE(smallest, 1536u);
     ASSERT_GE(tone.size(), 24000u);
     int rising = 0;
     double energy = 0;

@@ -197,10 +197,10 @@ CaptureResult PulseCaptureSource::start() {
     // Rounded up: a fragment a fraction of a frame short of the quantum would halve it.
     const std::uint64_t fragmentFrames =
         (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 48000 - 1) / 48000;
-    // A packet is at least three quarters of a fragment: a daemon may round what it sends a
-    // frame or so short of what was asked (1881 frames for 1882 at 44.1 kHz), and such a piece
-    // is taken alone rather than held back for the next one.
-    packetBytes_ = fragmentFrames * 3 / 4 * frameBytes_;
+    // A packet is at least a fragment less 1/64: a daemon rounds the fragment it sends through
+    // microseconds (1881 frames for 1882 at 44.1 kHz) and a resampling graph's pieces vary by a
+    // few frames; such a piece is taken alone rather than held back for the next one.
+    packetBytes_ = (fragmentFrames - fragmentFrames / 64) * frameBytes_;
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)

@@ -85,7 +85,9 @@ private:
     bool connected_ = false;
     std::chrono::steady_clock::time_point lastAudio_{};   // last poll that found new audio queued
     std::size_t queuedBytes_ = 0;     // readable at the last poll
-    std::size_t packetBytes_ = 0;     // the least audio handed on as a packet
+    std::size_t packetBytes_ = 0;     // the least audio handed on as a packet...
+    std::chrono::microseconds packetWait_{0};   // ...unless the last packet is this old
+    std::chrono::steady_clock::time_point lastPacket_{};
     std::vector<unsigned char> fragment_;   // copy of the last fragment, until the next poll
     std::uint32_t fragmentFrames_ = 0;
     bool fragmentIsHole_ = false;
@@ -201,6 +203,10 @@ CaptureResult PulseCaptureSource::start() {
     // microseconds (1881 frames for 1882 at 44.1 kHz) and a resampling graph's pieces vary by a
     // few frames; such a piece is taken alone rather than held back for the next one.
     packetBytes_ = (fragmentFrames - fragmentFrames / 64) * frameBytes_;
+    // What is queued a fragment's time after the last packet is handed on as it is: a daemon's
+    // pieces vary around the fragment (1660 to 2530 frames for 2048), and a short one held
+    // back for the next would leave the views two fragments without audio.
+    packetWait_ = std::chrono::microseconds(fragmentFrames * 1000000 / sourceSpec_.rate);
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
@@ -209,7 +215,7 @@ CaptureResult PulseCaptureSource::start() {
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         if (state == PA_STREAM_READY) {
-            lastAudio_ = std::chrono::steady_clock::now();
+            lastAudio_ = lastPacket_ = std::chrono::steady_clock::now();
             return 0;
         }
         if (!PA_STREAM_IS_GOOD(state)) return PULSE_E_FAIL;
@@ -238,12 +244,12 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     const auto now = std::chrono::steady_clock::now();
     if (readable != queuedBytes_) lastAudio_ = now;   // audio is still arriving
     queuedBytes_ = readable;
-    // A packet is about one fragment as asked for, or more when more is queued. A PulseAudio daemon
-    // sends a monitor's audio in the pieces its sink renders (10 ms and less), not in the
-    // fragments the stream asked for as PipeWire does; taken as they come, every piece would
-    // cost a packet's work (file write, views, level message) and, the views changing at
-    // once, a frame drawn. Same samples, in the same order, in fewer packets.
-    if (readable < packetBytes_) {
+    // A packet is about one fragment as asked for, or more when more is queued. A PulseAudio
+    // daemon sends audio in pieces (from a monitor, as small as its sink renders, down to a
+    // frame), not in the fragments the stream asked for as PipeWire does; taken as they come,
+    // every piece would cost a packet's work (file write, views, level message) and, the
+    // views changing at once, a frame drawn. Same samples, in the same order, fewer packets.
+    if (readable < packetBytes_ && (readable == 0 || now - lastPacket_ < packetWait_)) {
         const auto latency = std::chrono::microseconds(sourceLatency_);
         return now - lastAudio_ > STALL_LIMIT + latency ? PULSE_E_FAIL : 0;
     }
@@ -272,6 +278,7 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
         copied += bytes;
     }
     queuedBytes_ = 0;
+    lastPacket_ = now;
     fragmentIsHole_ = allHole;
     frames = static_cast<std::uint32_t>(copied / frameBytes_);
     fragmentFrames_ = frames;

@@ -85,12 +85,11 @@ private:
     bool connected_ = false;
     std::chrono::steady_clock::time_point lastAudio_{};   // last poll that found new audio queued
     std::size_t queuedBytes_ = 0;     // readable at the last poll
-    std::size_t packetBytes_ = 0;     // the least audio handed on as a packet...
-    std::chrono::microseconds packetWait_{0};   // ...unless the last packet is this old
+    std::size_t minPacketBytes_ = 0;     // the least audio handed on as a packet...
+    std::chrono::microseconds maxPacketWait_{0};   // ...unless the last packet is this old
     std::chrono::steady_clock::time_point lastPacket_{};
-    std::vector<unsigned char> fragment_;   // copy of the last fragment, until the next poll
-    std::uint32_t fragmentFrames_ = 0;
-    bool fragmentIsHole_ = false;
+    std::vector<unsigned char> packet_;   // copy of the last packet, until the next poll
+    std::uint32_t packetFrames_ = 0;
 };
 
 PulseCaptureSource::~PulseCaptureSource() {
@@ -202,11 +201,11 @@ CaptureResult PulseCaptureSource::start() {
     // A packet is at least a fragment less 1/64: a daemon rounds the fragment it sends through
     // microseconds (1881 frames for 1882 at 44.1 kHz) and a resampling graph's pieces vary by a
     // few frames; such a piece is taken alone rather than held back for the next one.
-    packetBytes_ = (fragmentFrames - fragmentFrames / 64) * frameBytes_;
+    minPacketBytes_ = (fragmentFrames - fragmentFrames / 64) * frameBytes_;
     // What is queued a fragment's time after the last packet is handed on as it is: a daemon's
     // pieces vary around the fragment (1660 to 2530 frames for 2048), and a short one held
     // back for the next would leave the views two fragments without audio.
-    packetWait_ = std::chrono::microseconds(fragmentFrames * 1000000 / sourceSpec_.rate);
+    maxPacketWait_ = std::chrono::microseconds(fragmentFrames * 1000000 / sourceSpec_.rate);
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
@@ -231,7 +230,7 @@ bool PulseCaptureSource::healthy() const {
 CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
     frames = 0;
-    fragmentFrames_ = 0;
+    packetFrames_ = 0;
     // One mainloop lock per poll: what is queued is peeked, copied and dropped here, so
     // getBuffer and releaseBuffer need no lock. No block stays peeked once the lock is
     // released: when the server dies, the mainloop thread waits (lock held) for every peeked
@@ -249,12 +248,11 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     // frame), not in the fragments the stream asked for as PipeWire does; taken as they come,
     // every piece would cost a packet's work (file write, views, level message) and, the
     // views changing at once, a frame drawn. Same samples, in the same order, fewer packets.
-    if (readable < packetBytes_ && (readable == 0 || now - lastPacket_ < packetWait_)) {
+    if (readable < minPacketBytes_ && (readable == 0 || now - lastPacket_ < maxPacketWait_)) {
         const auto latency = std::chrono::microseconds(sourceLatency_);
         return now - lastAudio_ > STALL_LIMIT + latency ? PULSE_E_FAIL : 0;
     }
     std::size_t copied = 0;
-    bool allHole = true;
     while (copied < readable) {
         const void* data = nullptr;
         std::size_t bytes = 0;
@@ -267,35 +265,32 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
         } drop{stream_};
         // A peeked block is dropped whole, so it is taken whole (nothing arrives while the
         // lock is held: the blocks add up to `readable`).
-        fragment_.resize(copied + bytes);   // keeps its capacity from packet to packet
+        packet_.resize(copied + bytes);   // keeps its capacity from packet to packet
         // Null data with bytes > 0 is a hole in the stream: silence.
-        if (data == nullptr) {
-            std::memset(fragment_.data() + copied, 0, bytes);
-        } else {
-            std::memcpy(fragment_.data() + copied, data, bytes);
-            allHole = false;
-        }
+        if (data == nullptr)
+            std::memset(packet_.data() + copied, 0, bytes);
+        else
+            std::memcpy(packet_.data() + copied, data, bytes);
         copied += bytes;
     }
     queuedBytes_ = 0;
     lastPacket_ = now;
-    fragmentIsHole_ = allHole;
     frames = static_cast<std::uint32_t>(copied / frameBytes_);
-    fragmentFrames_ = frames;
+    packetFrames_ = frames;
     return 0;
 }
 
 CaptureResult PulseCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
                                             std::uint32_t& flags) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
-    data = fragmentIsHole_ ? nullptr : fragment_.data();
-    frames = fragmentFrames_;
+    data = packet_.data();
+    frames = packetFrames_;
     flags = 0;
     return 0;
 }
 
 CaptureResult PulseCaptureSource::releaseBuffer(std::uint32_t) {
-    fragmentFrames_ = 0;
+    packetFrames_ = 0;
     return 0;
 }
 

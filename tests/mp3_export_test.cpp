@@ -20,7 +20,7 @@
 
 namespace fs = std::filesystem;
 
-// Fixture and stream helpers, shared with mp3_export_posix_test.cpp (which declares them).
+// Fixture and folder helpers, shared with the platform export tests (mp3_export_fixtures.h).
 namespace mp3_export_test {
 
 std::vector<std::int16_t> toneSamples(std::int32_t rate, int channels, std::size_t frames,
@@ -49,6 +49,13 @@ std::vector<unsigned char> wavBytes(std::int32_t rate, int channels, const std::
         bytes.push_back(static_cast<unsigned char>(u >> 8));
     }
     return bytes;
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace mp3_export_test
@@ -116,13 +123,6 @@ Mp3Stream walkMp3(const std::vector<unsigned char>& f) {
     return s;
 }
 
-
-std::vector<std::string> namesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::vector<std::wstring> exportAndCollectBoxes(const fs::path& destination, const fs::path& source) {
     RecordingMessaging sink;

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -35,13 +34,6 @@ HANDLE openTemporary(const fs::path& folder, DWORD share, const std::atomic<bool
         Sleep(10);
     }
     return nullptr;
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,3 +23,25 @@ std::filesystem::path nativeFilePath(const std::wstring& path);
 // any file is touched. The implementation is chosen per platform by the build.
 void openBinaryForWriting(std::ofstream& file, const std::wstring& path);
 void openBinaryForReading(std::ifstream& file, const std::wstring& path);
+
+// A second handle on a file that this process writes through a stream, opened by the same wide
+// path, to force what was written onto the disk: a power cut shortly after "Saved" must not leave
+// an empty or short file (XFS, btrfs, ext4 without auto_da_alloc keep new data in memory for
+// seconds). Opened at once; a file it cannot open is not flushed (flush() then says so).
+// Implemented per platform beside the functions above. One thread at a time.
+class DiskFlush {
+public:
+    explicit DiskFlush(const std::wstring& path);
+    ~DiskFlush();
+    DiskFlush(const DiskFlush&) = delete;
+    DiskFlush& operator=(const DiskFlush&) = delete;
+
+    // The file's data and length (fdatasync; FlushFileBuffers), then, on POSIX, the folder that
+    // names it (a new file's name is in the folder, not the file). True when all reached the disk.
+    bool flush();
+    bool isOpen() const { return handle_ != -1; }
+
+private:
+    std::filesystem::path path_;
+    std::intptr_t handle_;   // file descriptor or HANDLE; -1 when it could not be opened
+};

@@ -38,6 +38,11 @@ public:
     virtual CaptureResult getBuffer(const void*& data, std::uint32_t& frames,
                                     std::uint32_t& flags) = 0;
     virtual CaptureResult releaseBuffer(std::uint32_t frames) = 0;
+    // Stop was asked at this moment, but what the device captured up to it may still be on its
+    // way (held by the server until a fragment is full, or by the device for a period). From now
+    // on every poll hands on whatever is queued at once; the capture thread polls until drained().
+    virtual void beginDrain() {}
+    virtual bool drained() { return true; }
     virtual CaptureResult stop() = 0;
 };
 

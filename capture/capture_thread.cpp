@@ -72,35 +72,58 @@ const float* packetAsFloat(const void* data, std::uint32_t frames, std::uint32_t
     return scratch.data();
 }
 
+// Hands every packet waiting now to the pipeline. Returns false when the source has failed
+// (the device went away); `ended` is set when the file failed or is full.
+bool takeWaitingPackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav,
+                        HWND hwnd, std::vector<float>& converted, RecordingOutcome& ended) {
+    std::uint32_t frames = 0;
+    if (captureFailed(source.getNextPacketSize(frames))) return false;
+    while (frames != 0) {
+        const void* data = nullptr;
+        std::uint32_t got = 0;
+        std::uint32_t flags = 0;
+        // A failed GetBuffer skips nothing for good: the packet comes again on the next pass.
+        if (captureFailed(source.getBuffer(data, got, flags))) return true;
+        const std::uint32_t take = wav.framesThatFit(got);
+        if (take > 0) {
+            const float* samples = packetAsFloat(data, take, flags, format, converted);
+            processCapturePacket(samples, take, format.channels, wav.stream(), wav.dataBytes(), hwnd);
+        }
+        source.releaseBuffer(got);
+        if (!wav.refreshHeaderIfDue()) {
+            ended = RecordingOutcome::WriteFailed;
+            return true;
+        }
+        if (take < got) {
+            ended = RecordingOutcome::SizeLimitReached;
+            return true;
+        }
+        if (captureFailed(source.getNextPacketSize(frames))) return false;
+    }
+    return true;
+}
+
 // Polls the source and hands every packet to the pipeline until Stop, the device goes away, the
-// file fails or is full. Returns Saved for the first two.
+// file fails or is full. After Stop it goes on until what the device captured before the Stop
+// has come. Returns Saved for Stop and a lost device.
 RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav, HWND hwnd) {
     std::vector<float> converted;
+    RecordingOutcome ended = RecordingOutcome::Saved;
     try {
-        while (isRecording.load()) {
-            std::uint32_t frames = 0;
-            if (captureFailed(source.getNextPacketSize(frames))) break;   // device gone
-            while (frames != 0) {
-                const void* data = nullptr;
-                std::uint32_t got = 0;
-                std::uint32_t flags = 0;
-                if (captureFailed(source.getBuffer(data, got, flags))) break;
-                const std::uint32_t take = wav.framesThatFit(got);
-                if (take > 0) {
-                    const float* samples = packetAsFloat(data, take, flags, format, converted);
-                    processCapturePacket(samples, take, format.channels, wav.stream(), wav.dataBytes(), hwnd);
-                }
-                source.releaseBuffer(got);
-                if (!wav.refreshHeaderIfDue()) return RecordingOutcome::WriteFailed;
-                if (take < got) return RecordingOutcome::SizeLimitReached;
-                if (captureFailed(source.getNextPacketSize(frames))) break;
+        bool stopping = false;
+        for (;;) {
+            if (!stopping && !isRecording.load()) {
+                stopping = true;
+                source.beginDrain();
             }
+            if (!takeWaitingPackets(source, format, wav, hwnd, converted, ended)) break;   // device gone
+            if (ended != RecordingOutcome::Saved || (stopping && source.drained())) break;
             std::this_thread::sleep_for(POLL_PAUSE);
         }
     } catch (const std::exception&) {
         return RecordingOutcome::InternalError;
     }
-    return RecordingOutcome::Saved;
+    return ended;
 }
 
 // One recording, from the device to the finished file. The source is released (reverse order)

@@ -28,6 +28,7 @@ RecordingOutcome LiveWavFile::open(const std::wstring& path) {
     }
     if (!file_.is_open()) return RecordingOutcome::FileCreateFailed;
     file_.rdbuf()->pubsetbuf(nullptr, 0);
+    diskFlush_ = std::make_unique<DiskFlush>(path);
     writeHeader();
     return file_ ? RecordingOutcome::Saved : RecordingOutcome::WriteFailed;
 }
@@ -65,6 +66,11 @@ RecordingOutcome LiveWavFile::finish(RecordingOutcome outcome) {
     file_.seekp(0, std::ios::beg);
     writeHeader();
     if (!file_) outcome = RecordingOutcome::WriteFailed;
+    file_.flush();
+    const bool complete = outcome == RecordingOutcome::Saved || outcome == RecordingOutcome::SizeLimitReached;
+    if (diskFlush_ && diskFlush_->isOpen() && !diskFlush_->flush() && complete)
+        outcome = RecordingOutcome::WriteFailed;
+    diskFlush_.reset();
     file_.close();
     if (file_.fail() && outcome == RecordingOutcome::Saved) outcome = RecordingOutcome::WriteFailed;
     return outcome;

@@ -5,8 +5,10 @@
 // second, so a recording cut off by a crash or a kill is still a valid WAV file. Capture thread.
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 
+#include "app/ws2s.h"
 #include "capture/recording_outcome.h"
 
 class LiveWavFile {
@@ -30,16 +32,19 @@ public:
     // last time. False once the file has failed.
     bool refreshHeaderIfDue();
 
-    // Writes the final header and closes the file; returns the recording's outcome. After a
-    // failed write (`outcome` WriteFailed or InternalError) the header gives the whole frames the
-    // file really holds. A failed header write turns any outcome into WriteFailed, a failed
-    // close turns Saved into WriteFailed.
+    // Writes the final header, forces the file onto the disk and closes it; returns the
+    // recording's outcome. After a failed write (`outcome` WriteFailed or InternalError) the
+    // header gives the whole frames the file really holds. A failed header write turns any
+    // outcome into WriteFailed; a failed flush to the disk or close turns Saved (and
+    // SizeLimitReached) into WriteFailed. The header refreshes while recording are not flushed:
+    // only the end of a take waits for the disk.
     RecordingOutcome finish(RecordingOutcome outcome);
 
 private:
     void writeHeader();
 
     std::ofstream file_;
+    std::unique_ptr<DiskFlush> diskFlush_;
     const std::int32_t channels_;
     const std::int32_t sampleRate_;
     const std::uint64_t frameBytes_;

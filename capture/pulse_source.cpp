@@ -7,12 +7,15 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "capture/packet_gate.h"
 
 namespace {
 
@@ -32,8 +35,9 @@ constexpr std::uint64_t FRAGMENT_FRAMES_AT_48K = 2048;
 // A stream that is ready but gets no audio for this long (beyond the source's own latency: some
 // virtual sources deliver blocks of 2 s) has lost its source: under PipeWire a stream nobody
 // links (the session manager died, the device went and nothing replaced it) stays ready and
-// silent for good. The recording then ends as it does when the server goes away.
-constexpr auto STALL_LIMIT = std::chrono::seconds(5);
+// silent for good. The recording then ends as it does when the server goes away. A suspended
+// source (session switch, device reserved by another program) is not lost: it resumes.
+std::atomic<std::chrono::milliseconds::rep> stallLimitMs{5000};
 
 class MainloopLock {
 public:
@@ -58,6 +62,8 @@ public:
     CaptureResult getNextPacketSize(std::uint32_t& frames) override;
     CaptureResult getBuffer(const void*& data, std::uint32_t& frames, std::uint32_t& flags) override;
     CaptureResult releaseBuffer(std::uint32_t frames) override;
+    void beginDrain() override;
+    bool drained() override;
     CaptureResult stop() override;
 
 private:
@@ -65,6 +71,9 @@ private:
         pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
     }
     static void signalLoopFromStream(pa_stream*, void* loop) { signalLoop(nullptr, loop); }
+    static void onSuspended(pa_stream*, void* self) {
+        ++static_cast<PulseCaptureSource*>(self)->suspendChanges_;
+    }
     static void onServerInfo(pa_context*, const pa_server_info* info, void* self);
     static void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self);
 
@@ -72,6 +81,11 @@ private:
     void await(pa_operation* op);
     // False once the server went away or the stream failed (lock held).
     bool healthy() const;
+    // Moves everything the stream has queued into gathered_ (lock held); the bytes moved, or
+    // -1 when the stream failed.
+    std::ptrdiff_t gatherQueued();
+    // Hands on everything gathered as the next packet.
+    void handOnGathered(std::uint32_t& frames);
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
@@ -83,12 +97,15 @@ private:
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
-    std::chrono::steady_clock::time_point lastAudio_{};   // last poll that found new audio queued
-    std::size_t queuedBytes_ = 0;     // readable at the last poll
-    std::size_t minPacketBytes_ = 0;     // the least audio handed on as a packet...
-    std::chrono::microseconds maxPacketWait_{0};   // ...unless the last packet is this old
-    std::chrono::steady_clock::time_point lastPacket_{};
-    std::vector<unsigned char> packet_;   // copy of the last packet, until the next poll
+    std::chrono::microseconds fragmentTime_{0};
+    PacketGate gate_{0, {}, {}};
+    unsigned suspendChanges_ = 0;   // counted by the suspended callback (mainloop thread, lock held)
+    unsigned suspendChangesSeen_ = 0;
+    bool draining_ = false;
+    bool lost_ = false;   // the server or the stream failed; what was gathered has been handed on
+    std::chrono::steady_clock::time_point drainUntil_{};
+    std::vector<unsigned char> gathered_;   // received, not yet handed on
+    std::vector<unsigned char> packet_;     // the packet handed on, until the next poll
     std::uint32_t packetFrames_ = 0;
 };
 
@@ -180,6 +197,7 @@ CaptureResult PulseCaptureSource::initialize() {
     stream_ = pa_stream_new(context_, "Recording", &spec, &sourceMap_);
     if (stream_ == nullptr) return PULSE_E_FAIL;
     pa_stream_set_state_callback(stream_, signalLoopFromStream, loop_);
+    pa_stream_set_suspended_callback(stream_, onSuspended, this);
     frameBytes_ = pa_frame_size(&spec);
     return 0;
 }
@@ -198,14 +216,14 @@ CaptureResult PulseCaptureSource::start() {
     // Rounded up: a fragment a fraction of a frame short of the quantum would halve it.
     const std::uint64_t fragmentFrames =
         (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 48000 - 1) / 48000;
-    // A packet is at least a fragment less 1/64: a daemon rounds the fragment it sends through
-    // microseconds (1881 frames for 1882 at 44.1 kHz) and a resampling graph's pieces vary by a
-    // few frames; such a piece is taken alone rather than held back for the next one.
-    minPacketBytes_ = (fragmentFrames - fragmentFrames / 64) * frameBytes_;
-    // What is queued a fragment's time after the last packet is handed on as it is: a daemon's
-    // pieces vary around the fragment (1660 to 2530 frames for 2048), and a short one held
-    // back for the next would leave the views two fragments without audio.
-    maxPacketWait_ = std::chrono::microseconds(fragmentFrames * 1000000 / sourceSpec_.rate);
+    // A packet is at least a fragment less 1/64: a server may round the fragment it sends
+    // through microseconds (a frame short) and a resampling graph's pieces vary by a few frames;
+    // such a piece is taken alone rather than held back for the next one.
+    fragmentTime_ = std::chrono::microseconds(fragmentFrames * 1000000 / sourceSpec_.rate);
+    const auto stallLimit = std::chrono::milliseconds(stallLimitMs.load()) +
+                            std::chrono::microseconds(sourceLatency_);
+    gate_ = PacketGate((fragmentFrames - fragmentFrames / 64) * frameBytes_, fragmentTime_,
+                       stallLimit);
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
@@ -214,7 +232,7 @@ CaptureResult PulseCaptureSource::start() {
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         if (state == PA_STREAM_READY) {
-            lastAudio_ = lastPacket_ = std::chrono::steady_clock::now();
+            gate_.start(std::chrono::steady_clock::now());
             return 0;
         }
         if (!PA_STREAM_IS_GOOD(state)) return PULSE_E_FAIL;
@@ -227,6 +245,38 @@ bool PulseCaptureSource::healthy() const {
            pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
+std::ptrdiff_t PulseCaptureSource::gatherQueued() {
+    const std::size_t readable = pa_stream_readable_size(stream_);
+    if (readable == static_cast<std::size_t>(-1)) return -1;
+    const std::size_t before = gathered_.size();
+    while (gathered_.size() - before < readable) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream_, &data, &bytes) < 0) return -1;
+        if (bytes == 0) break;
+        // Dropped on every path out of here (a failed copy too), before the lock is released.
+        struct DropOnExit {
+            pa_stream* stream;
+            ~DropOnExit() { pa_stream_drop(stream); }
+        } drop{stream_};
+        // A peeked block is dropped whole, so it is taken whole (nothing arrives while the
+        // lock is held: the blocks add up to `readable`). Null data is a hole: silence.
+        const std::size_t at = gathered_.size();
+        gathered_.resize(at + bytes);   // keeps its capacity from packet to packet
+        if (data == nullptr)
+            std::memset(gathered_.data() + at, 0, bytes);
+        else
+            std::memcpy(gathered_.data() + at, data, bytes);
+    }
+    return static_cast<std::ptrdiff_t>(gathered_.size() - before);
+}
+
+void PulseCaptureSource::handOnGathered(std::uint32_t& frames) {
+    packet_.swap(gathered_);
+    gathered_.clear();
+    packetFrames_ = frames = static_cast<std::uint32_t>(packet_.size() / frameBytes_);
+}
+
 CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     if (stream_ == nullptr) return PULSE_E_FAIL;
     frames = 0;
@@ -236,47 +286,26 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     // released: when the server dies, the mainloop thread waits (lock held) for every peeked
     // block of the server's memory to be dropped, and a drop needs the lock.
     MainloopLock lock(loop_);
-    // A server that went away ends the recording, as a failed GetNextPacketSize does on WASAPI.
-    if (!healthy()) return PULSE_E_FAIL;
-    const std::size_t readable = pa_stream_readable_size(stream_);
-    if (readable == static_cast<std::size_t>(-1)) return PULSE_E_FAIL;
-    const auto now = std::chrono::steady_clock::now();
-    if (readable != queuedBytes_) lastAudio_ = now;   // audio is still arriving
-    queuedBytes_ = readable;
-    // A packet is about one fragment as asked for, or more when more is queued. A PulseAudio
-    // daemon sends audio in pieces (from a monitor, as small as its sink renders, down to a
-    // frame), not in the fragments the stream asked for as PipeWire does; taken as they come,
-    // every piece would cost a packet's work (file write, views, level message) and, the
-    // views changing at once, a frame drawn. Same samples, in the same order, fewer packets.
-    if (readable < minPacketBytes_ && (readable == 0 || now - lastPacket_ < maxPacketWait_)) {
-        const auto latency = std::chrono::microseconds(sourceLatency_);
-        return now - lastAudio_ > STALL_LIMIT + latency ? PULSE_E_FAIL : 0;
+    const std::ptrdiff_t arrived = lost_ || !healthy() ? -1 : gatherQueued();
+    if (arrived < 0) {
+        // The server went away or the stream failed: what had arrived goes to the file first,
+        // then the recording ends, as a failed GetNextPacketSize does on WASAPI.
+        lost_ = true;
+        if (gathered_.empty()) return PULSE_E_FAIL;
+        handOnGathered(frames);
+        return 0;
     }
-    std::size_t copied = 0;
-    while (copied < readable) {
-        const void* data = nullptr;
-        std::size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0) return PULSE_E_FAIL;
-        if (bytes == 0) break;
-        // Dropped on every path out of here (a failed copy too), before the lock is released.
-        struct DropOnExit {
-            pa_stream* stream;
-            ~DropOnExit() { pa_stream_drop(stream); }
-        } drop{stream_};
-        // A peeked block is dropped whole, so it is taken whole (nothing arrives while the
-        // lock is held: the blocks add up to `readable`).
-        packet_.resize(copied + bytes);   // keeps its capacity from packet to packet
-        // Null data with bytes > 0 is a hole in the stream: silence.
-        if (data == nullptr)
-            std::memset(packet_.data() + copied, 0, bytes);
-        else
-            std::memcpy(packet_.data() + copied, data, bytes);
-        copied += bytes;
+    // Time without audio is no stall while the source is suspended or the stream corked; the
+    // callback also catches a suspension that began and ended between two polls.
+    const bool running = pa_stream_is_suspended(stream_) == 0 && pa_stream_is_corked(stream_) == 0 &&
+                         suspendChanges_ == suspendChangesSeen_;
+    suspendChangesSeen_ = suspendChanges_;
+    switch (gate_.poll(std::chrono::steady_clock::now(), static_cast<std::size_t>(arrived),
+                       gathered_.size(), running, draining_)) {
+        case PacketDecision::HandOn: handOnGathered(frames); return 0;
+        case PacketDecision::Lost: return PULSE_E_FAIL;
+        case PacketDecision::Wait: return 0;
     }
-    queuedBytes_ = 0;
-    lastPacket_ = now;
-    frames = static_cast<std::uint32_t>(copied / frameBytes_);
-    packetFrames_ = frames;
     return 0;
 }
 
@@ -294,6 +323,20 @@ CaptureResult PulseCaptureSource::releaseBuffer(std::uint32_t) {
     return 0;
 }
 
+void PulseCaptureSource::beginDrain() {
+    // What the source captured before this moment reaches us with the next fragment the server
+    // sends: within a fragment's time (PipeWire sends one per graph cycle of that length, a
+    // PulseAudio daemon one as soon as it is full), plus a quarter for the scheduling of both.
+    draining_ = true;
+    drainUntil_ = std::chrono::steady_clock::now() + fragmentTime_ + fragmentTime_ / 4;
+}
+
+bool PulseCaptureSource::drained() {
+    if (std::chrono::steady_clock::now() >= drainUntil_) return true;
+    MainloopLock lock(loop_);
+    return lost_ || !healthy();
+}
+
 CaptureResult PulseCaptureSource::stop() {
     if (stream_ == nullptr || !connected_) return 0;
     MainloopLock lock(loop_);
@@ -307,3 +350,5 @@ CaptureResult PulseCaptureSource::stop() {
 std::unique_ptr<CaptureSource> makePulseCaptureSource() {
     return std::make_unique<PulseCaptureSource>();
 }
+
+void setPulseStallLimit(std::chrono::milliseconds limit) { stallLimitMs.store(limit.count()); }

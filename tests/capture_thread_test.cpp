@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <thread>
 #include <utility>
 
 #include "app/app_state.h"
 #include "capture/capture_thread.h"
+#include "capture/packet_gate.h"
 #include "capture/packet_pipeline.h"
 #include "capture/recording_outcome.h"
 #include "capture/wav_header.h"
@@ -265,6 +267,17 @@ TEST(CaptureThread, DeviceLossAndSkippedBuffers) {
     EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
     EXPECT_EQ(readFileBytes(dir.file("flaky.wav")).size(), 44u + 3 * 200);
     EXPECT_EQ(r.levelMessages, 3u);
+
+    // Stop after two packets: the three the device still delivers while draining are kept.
+    FakeScript stopped;
+    for (int p = 0; p < 5; ++p) stopped.packets.push_back(floatPacket(std::vector<float>(100, 0.2f), 1));
+    stopped.stopAfter = 2;
+    stopped.stopWhenDrained = false;
+    r = record(stopped, pathOf(dir.file("stopped.wav")));
+    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(readFileBytes(dir.file("stopped.wav")).size(), 44u + 5 * 200);
+    EXPECT_EQ(stopped.calls.back(), "stop");
+    EXPECT_EQ(stopped.calls.end()[-2], "drain");
 }
 
 TEST(CaptureThread, StopsCleanlyAtTheSizeLimit) {
@@ -307,4 +320,31 @@ TEST(CaptureThread, ScriptedRecordingIsByteIdenticalEverywhere) {
     std::uint64_t fnv = 1469598103934665603ull;  // FNV-1a, 64 bit
     for (unsigned char b : bytes) fnv = (fnv ^ b) * 1099511628211ull;
     EXPECT_EQ(fnv, 0x3a36a358d5c82b2full) << std::hex << "digest 0x" << fnv;
+}
+
+// When a source that receives pieces hands them on, and when silence means the source is gone.
+TEST(PacketGate, GathersAboutAFragmentAndCountsSilenceOnlyWhileTheSourceRuns) {
+    using namespace std::chrono;
+    using D = PacketDecision;
+    const PacketGate::Clock::time_point t0{};
+    PacketGate gate(8000, milliseconds(43), seconds(5));
+    gate.start(t0);
+    const auto at = [&](int ms) { return t0 + milliseconds(ms); };
+    EXPECT_EQ(gate.poll(at(10), 1920, 1920, true, false), D::Wait);     // a piece: gathered
+    EXPECT_EQ(gate.poll(at(20), 6080, 8000, true, false), D::HandOn);   // a fragment's worth
+    EXPECT_EQ(gate.poll(at(30), 960, 960, true, false), D::Wait);
+    EXPECT_EQ(gate.poll(at(63), 0, 960, true, false), D::HandOn);       // a fragment's time old
+    EXPECT_EQ(gate.poll(at(70), 480, 480, true, true), D::HandOn);      // Stop: at once
+    EXPECT_EQ(gate.poll(at(80), 0, 0, true, true), D::Wait);            // nothing to hand on
+
+    // 5 s without audio while running: lost. Suspended for 8 s: no stall; the count starts again
+    // at the resume.
+    EXPECT_EQ(gate.poll(at(5070), 0, 0, true, false), D::Wait);
+    EXPECT_EQ(gate.poll(at(5090), 0, 0, true, false), D::Lost);
+    PacketGate suspended(8000, milliseconds(43), seconds(5));
+    suspended.start(t0);
+    for (int ms = 1000; ms <= 9000; ms += 1000)
+        EXPECT_EQ(suspended.poll(at(ms), 0, 0, false, false), D::Wait) << ms;
+    EXPECT_EQ(suspended.poll(at(13000), 0, 0, true, false), D::Wait);
+    EXPECT_EQ(suspended.poll(at(14001), 0, 0, true, false), D::Lost);
 }

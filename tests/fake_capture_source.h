@@ -31,6 +31,9 @@ struct FakeScript {
     bool stopWhenDrained = true;
     // Deliver every waiting packet in one drain instead of one packet per pass.
     bool drainAll = false;
+    // Stop (isRecording cleared) once this many packets are delivered: the rest are what the
+    // device captured before the Stop, delivered while the source drains.
+    int stopAfter = -1;
 
     // Called at every poll, before anything else (to look at the file as a crash would leave it).
     std::function<void()> onPoll;
@@ -63,6 +66,8 @@ public:
         s_.calls.push_back("stop");
         return 0;
     }
+    void beginDrain() override { s_.calls.push_back("drain"); }
+    bool drained() override { return next_ >= s_.packets.size(); }
     CaptureResult getNextPacketSize(std::uint32_t& frames) override {
         if (s_.onPoll) s_.onPoll();
         if (!polled_) {
@@ -97,6 +102,7 @@ public:
         ++next_;
         ++delivered_;
         ++s_.released;
+        if (delivered_ == s_.stopAfter) isRecording.store(false);
         return 0;
     }
 

@@ -9,7 +9,8 @@
 # after the control started. Per run it prints the control's phase breaks near our start and
 # near our stop (within -0.3..+0.6 s of them) and elsewhere (what the busy machine does by itself),
 # our take's breaks, how our audio arrived (packets, longest wait between deliveries) and, under
-# PipeWire, the graph's quantum cycle by cycle (pw-profiler) as "quantum x cycles" runs.
+# PipeWire, the graph's quantum cycle by cycle (pw-profiler) as "quantum x cycles" runs, and the
+# audio captured before our Stop that our take lacks (median and largest over the runs).
 #   bench/capture_join.sh [RUNS] [PROBE]     (default 8; PROBE: another build of the probe)
 # Not a test: the figures depend on the machine and its load (printed with them).
 set -uo pipefail
@@ -92,11 +93,13 @@ for run in $(seq "$runs"); do
   field() { sed -n "s/^$1=//p" "$work/probe.txt"; }
   printf 'run %d: control breaks at our start %d, at our stop %d, elsewhere %d; ours %d in %s s' \
     "$run" "$at_start" "$at_stop" "$other" "$ours" "$(soxi -D "$work/ours.wav")"
-  printf ' (%s packets, largest %s frames, longest wait %s ms)\n' "$(field packets)" \
-    "$(field largest_packet)" "$(field longest_gap_ms)"
+  printf ' (%s packets, largest %s frames, longest wait %s ms); missing at Stop %s ms\n' \
+    "$(field packets)" "$(field largest_packet)" "$(field longest_gap_ms)" "$(field stop_missing_ms)"
+  field stop_missing_ms >>"$work/missing.txt"
   [ "$server" != pipewire ] || echo "       quantum: $(quanta "$work/profiler.log")"
   total_start=$((total_start + at_start)) total_stop=$((total_stop + at_stop))
   total_other=$((total_other + other)) total_ours=$((total_ours + ours))
 done
+sort -g "$work/missing.txt" | awk '{ v[NR] = $1 } END { printf "missing at Stop over %d runs: median %.1f ms, largest %.1f ms\n", NR, NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2, v[NR] }'
 echo "total over $runs runs: control breaks at our start $total_start, at our stop $total_stop," \
      "elsewhere $total_other; ours $total_ours; load $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -2,7 +2,8 @@
 // Records the sound server's default source through the capture thread and the PulseAudio
 // source for SECONDS, as the app's Start and Stop do, and reports how the audio arrived: the
 // number of packets, the frames they carried and the longest wait between two deliveries (what
-// the level meter and the live views have to live with). For bench/capture_join.sh.
+// the level meter and the live views have to live with), and how much of the audio captured
+// before Stop is missing from the end of the take. For bench/capture_join.sh.
 //   sonabel_capture_probe FILE.wav SECONDS
 // Prints KEY=VALUE lines; exit status 1 when the recording did not end as "Saved".
 #include <algorithm>
@@ -46,6 +47,11 @@ struct Deliveries {
     unsigned long long packets = 0;
     unsigned long long frames = 0;
     std::uint32_t largestPacket = 0;
+    // Earliest moment the first frame can have been captured: the least of (arrival of a packet
+    // less the audio up to its end). A packet arrives after its last frame was captured, so
+    // this lower envelope is the capture timeline with the smallest delivery delay taken out.
+    Clock::time_point firstFrameCaptured = Clock::time_point::max();
+    int sampleRate = 0;
 };
 Deliveries stats;
 
@@ -54,7 +60,11 @@ class TimedSource final : public CaptureSource {
 public:
     TimedSource() : inner_(makePulseCaptureSource()) {}
     CaptureResult activateDefaultEndpoint() override { return inner_->activateDefaultEndpoint(); }
-    CaptureResult getMixFormat(MixFormat& f) override { return inner_->getMixFormat(f); }
+    CaptureResult getMixFormat(MixFormat& f) override {
+        const CaptureResult r = inner_->getMixFormat(f);
+        stats.sampleRate = f.sampleRate;
+        return r;
+    }
     CaptureResult initialize() override { return inner_->initialize(); }
     CaptureResult getCaptureService() override { return inner_->getCaptureService(); }
     CaptureResult start() override { return inner_->start(); }
@@ -74,6 +84,11 @@ public:
             }
             ++stats.packets;
             stats.frames += frames;
+            if (stats.sampleRate > 0) {
+                const auto audio = std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double>(static_cast<double>(stats.frames) / stats.sampleRate));
+                stats.firstFrameCaptured = std::min(stats.firstFrameCaptured, now - audio);
+            }
             stats.largestPacket = std::max(stats.largestPacket, frames);
             waiting_ = true;
         } else {
@@ -88,6 +103,8 @@ public:
     CaptureResult releaseBuffer(std::uint32_t frames) override {
         return inner_->releaseBuffer(frames);
     }
+    void beginDrain() override { inner_->beginDrain(); }
+    bool drained() override { return inner_->drained(); }
     CaptureResult stop() override { return inner_->stop(); }
 
 private:
@@ -116,6 +133,7 @@ int main(int argc, char** argv) {
     const Clock::time_point started = Clock::now();
     while (doneOutcome.load() < 0 && Clock::now() - started < seconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const Clock::time_point stopped = Clock::now();
     isRecording.store(false);
     recorder.join();
     installPlatformMessaging(nullptr);
@@ -129,5 +147,10 @@ int main(int argc, char** argv) {
                                             : 0.0;
     std::printf("largest_packet=%u\nlongest_gap_ms=%.1f\nmean_gap_ms=%.1f\n", stats.largestPacket,
                 stats.longestGapMs, meanGap);
+    // Audio captured before the Stop that the take lacks (negative: it runs on past the Stop).
+    if (stats.packets != 0 && stats.sampleRate > 0)
+        std::printf("stop_missing_ms=%.1f\n",
+                    Ms(stopped - stats.firstFrameCaptured).count() -
+                        1000.0 * static_cast<double>(stats.frames) / stats.sampleRate);
     return doneOutcome.load() == static_cast<int>(RecordingOutcome::Saved) ? 0 : 1;
 }

@@ -13,6 +13,8 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <chrono>
+
 namespace {
 
 constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;   // 100-ns units: one second
@@ -41,6 +43,8 @@ public:
     CaptureResult getBuffer(const void*& data, std::uint32_t& frames,
                             std::uint32_t& flags) override;
     CaptureResult releaseBuffer(std::uint32_t frames) override;
+    void beginDrain() override;
+    bool drained() override;
     CaptureResult stop() override;
 
 private:
@@ -50,6 +54,7 @@ private:
     IAudioClient* client_ = nullptr;
     IAudioCaptureClient* capture_ = nullptr;
     WAVEFORMATEX* format_ = nullptr;   // CoTaskMemAlloc'ed by GetMixFormat
+    std::chrono::steady_clock::time_point drainUntil_{};
 };
 
 WasapiCaptureSource::~WasapiCaptureSource() {
@@ -114,6 +119,16 @@ CaptureResult WasapiCaptureSource::getBuffer(const void*& data, std::uint32_t& f
 CaptureResult WasapiCaptureSource::releaseBuffer(std::uint32_t frames) {
     return static_cast<CaptureResult>(capture_->ReleaseBuffer(frames));
 }
+
+void WasapiCaptureSource::beginDrain() {
+    // The engine hands the capture buffer a packet per device period: what the device captured
+    // before the Stop is in it one period later (10 ms by default), plus a half for scheduling.
+    REFERENCE_TIME period = 100000;
+    if (FAILED(client_->GetDevicePeriod(&period, nullptr)) || period <= 0) period = 100000;
+    drainUntil_ = std::chrono::steady_clock::now() + std::chrono::microseconds(period * 3 / 20);
+}
+
+bool WasapiCaptureSource::drained() { return std::chrono::steady_clock::now() >= drainUntil_; }
 
 CaptureResult WasapiCaptureSource::stop() { return static_cast<CaptureResult>(client_->Stop()); }
 

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -106,41 +107,38 @@ void exportWithoutErrors(const fs::path& destination, const fs::path& source) {
 }
 
 // Exports `wav` through a named pipe fed in two parts: between them the export waits for samples
-// with its temporary open beside `destination`, and `midway` gets the temporary's name. Returns
-// the error boxes shown.
-std::vector<std::wstring> exportPausedMidway(const fs::path& destination, const std::vector<unsigned char>& wav,
-                                             const std::function<void(const fs::path&)>& midway) {
+// with its temporary open beside `destination`, then given to `midway`. Returns the temporary's mode
+// seen then (0: none); the error boxes go to `errors`, else none are expected.
+mode_t temporaryModeWhileEncoding(const fs::path& destination, const std::vector<unsigned char>& wav,
+                                  const std::function<void(const fs::path&)>& midway = {},
+                                  std::vector<std::wstring>* errors = nullptr) {
     const fs::path pipe = destination.parent_path() / "pipe.wav";
-    if (mkfifo(pipe.c_str(), 0600) != 0) return {L"no pipe"};
+    if (mkfifo(pipe.c_str(), 0600) != 0) return 0;
+    mode_t seen = 0;
     std::thread feeder([&] {
         // Read-write, so opening never waits for the export; the WAV fits the pipe's 64 KiB.
         std::fstream feed(pipe, std::ios::binary | std::ios::in | std::ios::out);
         const auto half = static_cast<std::streamsize>(wav.size() / 2);
         feed.write(reinterpret_cast<const char*>(wav.data()), half).flush();
-        fs::path temporary;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (temporary.empty() && std::chrono::steady_clock::now() < deadline) {
-            for (const auto& e : fs::directory_iterator(destination.parent_path()))
-                if (e.path().filename().string().rfind(".sonabel-", 0) == 0) temporary = e.path();
+        while (seen == 0 && std::chrono::steady_clock::now() < deadline) {
+            for (const auto& e : fs::directory_iterator(destination.parent_path())) {
+                struct stat st {};
+                if (seen == 0 && e.path().filename().string().rfind(".sonabel-", 0) == 0 && stat(e.path().c_str(), &st) == 0) {
+                    seen = st.st_mode & 07777;
+                    if (midway) midway(e.path());
+                }
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (!temporary.empty()) midway(temporary);
         feed.write(reinterpret_cast<const char*>(wav.data()) + half, static_cast<std::streamsize>(wav.size()) - half);
     });
     RecordingMessaging sink;
     saveAsMP3(destination.wstring(), pipe.wstring());
+    if (errors) *errors = sink.errorBoxes();
+    else EXPECT_TRUE(sink.errorBoxes().empty());
     feeder.join();
     fs::remove(pipe);
-    return sink.errorBoxes();
-}
-
-// The temporary's mode while the export waits for samples (0: none seen).
-mode_t temporaryModeWhileEncoding(const fs::path& destination, const std::vector<unsigned char>& wav) {
-    mode_t seen = 0;
-    EXPECT_TRUE(exportPausedMidway(destination, wav, [&](const fs::path& temporary) {
-        struct stat st {};
-        if (lstat(temporary.c_str(), &st) == 0) seen = st.st_mode & 07777;
-    }).empty());
     return seen;
 }
 
@@ -248,10 +246,16 @@ TEST(Mp3ExportPosix, WriteFailureKeepsThePreviousFileAndRemovesTheTemporary) {
     EXPECT_EQ(names, (std::vector<std::string>{"out.mp3", "rec.wav"}));
 }
 
-// What the user had at the chosen name stays: links (the MP3 goes to the target) and mode.
+// What the user had at the chosen name stays: links (the MP3 goes to the target), mode and owner.
 // A new file gets 0666 less the umask; a 250-byte name (the limit is 255) works. While it is
 // encoded the MP3 is private to this user, whatever mode it gets in the end.
-TEST(Mp3ExportPosix, DestinationKeepsLinksAndMode) {
+TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
+    // Only root may give a file away; a user may hand it to another group of theirs.
+    const bool root = geteuid() == 0;
+    gid_t groups[64];
+    const int groupCount = getgroups(64, groups);
+    const gid_t* otherGroup = std::find_if(groups, groups + std::max(groupCount, 0), [](gid_t g) { return g != getegid(); });
+    if (!root && otherGroup == groups + std::max(groupCount, 0)) GTEST_SKIP() << "no second group to hand the file to";
     TempDir dir;
     const auto wav = wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0}));
     writeFileBytes(dir.file("rec.wav"), wav);
@@ -262,7 +266,10 @@ TEST(Mp3ExportPosix, DestinationKeepsLinksAndMode) {
     fs::create_symlink("link.mp3", dir.file("link-to-link.mp3"));
     fs::create_symlink("music/new.mp3", dir.file("dangling.mp3"));
     writeFileBytes(dir.file("kept.mp3"), {1});
+    ASSERT_EQ(chown(dir.file("kept.mp3").c_str(), root ? 1234 : geteuid(), root ? 5678 : *otherGroup), 0);
     ASSERT_EQ(chmod(dir.file("kept.mp3").c_str(), 0604), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(dir.file("kept.mp3").c_str(), &before), 0);
     const std::string longName = std::string(246, 'n') + ".mp3";
     const mode_t oldMask = umask(027);
     for (const char* name : {"link-to-link.mp3", "dangling.mp3", longName.c_str()})
@@ -299,65 +306,42 @@ TEST(Mp3ExportPosix, DestinationKeepsLinksAndMode) {
             EXPECT_EQ(plain.st_mode & 07777, 0600u);
         }
     }
-}
 
-// A replaced file's owner and group stay: only root may give a file away; a user may hand it to
-// another group of theirs.
-TEST(Mp3ExportPosix, ReplacedFileKeepsItsOwner) {
-    const bool root = geteuid() == 0;
-    gid_t groups[64];
-    const int groupCount = std::max(getgroups(64, groups), 0);
-    const gid_t* other = std::find_if(groups, groups + groupCount, [](gid_t g) { return g != getegid(); });
-    if (!root && other == groups + groupCount) GTEST_SKIP() << "no second group to hand the file to";
-    TempDir dir;
-    writeFileBytes(dir.file("rec.wav"), wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0})));
-    writeFileBytes(dir.file("kept.mp3"), {1});
-    const uid_t uid = root ? 1234 : geteuid();
-    const gid_t gid = root ? 5678 : *other;
-    ASSERT_EQ(chown(dir.file("kept.mp3").c_str(), uid, gid), 0);
-    exportWithoutErrors(dir.file("kept.mp3"), dir.file("rec.wav"));
-    struct stat kept {};
-    ASSERT_EQ(stat(dir.file("kept.mp3").c_str(), &kept), 0);
-    EXPECT_EQ(kept.st_uid, uid);
-    EXPECT_EQ(kept.st_gid, gid);
+    EXPECT_EQ(kept.st_uid, before.st_uid);
+    EXPECT_EQ(kept.st_gid, before.st_gid);
 }
 
 // Its access ACL too: its mode alone would keep the mask as group bits and drop the named entry.
 TEST(Mp3ExportPosix, ReplacedFileKeepsItsAcl) {
     if (std::system("command -v setfacl >/dev/null") != 0) GTEST_SKIP() << "no setfacl (package acl)";
     TempDir dir;
-    writeFileBytes(dir.file("rec.wav"), wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0})));
+    writeFileBytes(dir.file("rec.wav"), wavBytes(8000, 1, {}));
     writeFileBytes(dir.file("kept.mp3"), {1});
-    ASSERT_EQ(std::system(("setfacl -m u:4321:rw,m::r '" + dir.file("kept.mp3").string() + "'").c_str()), 0);
-    const auto acl = [&] {
-        char bytes[256];
-        const ssize_t size = getxattr(dir.file("kept.mp3").c_str(), "system.posix_acl_access", bytes, sizeof bytes);
-        return std::string(bytes, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
-    };
-    const std::string before = acl();
+    ASSERT_EQ(std::system(("setfacl -m u:4321:rw,m::r " + dir.file("kept.mp3").string()).c_str()), 0);
+    char before[256], after[256];
+    const ssize_t size = getxattr(dir.file("kept.mp3").c_str(), "system.posix_acl_access", before, sizeof before);
     exportWithoutErrors(dir.file("kept.mp3"), dir.file("rec.wav"));
-    EXPECT_FALSE(before.empty());
-    EXPECT_EQ(acl(), before);
+    ASSERT_GT(size, 0);
+    ASSERT_EQ(getxattr(dir.file("kept.mp3").c_str(), "system.posix_acl_access", after, sizeof after), size);
+    EXPECT_EQ(std::memcmp(before, after, static_cast<std::size_t>(size)), 0);
 }
 
 // In a folder others may write (0777, no sticky bit), the temporary swapped during the encode for
-// a link to a private file: the export fails, and that file and the chosen name stay as they were.
+// a link to a private file: the export fails; that file and the chosen name (not made a link)
+// stay as they were.
 TEST(Mp3ExportPosix, TemporarySwappedForALinkChangesNothing) {
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-    writeFileBytes(dir.file("private"), {7, 7});
+    writeFileBytes(dir.file("private"), {7});
     ASSERT_EQ(chmod(dir.file("private").c_str(), 0600), 0);
     writeFileBytes(dir.file("out.mp3"), {1});
-    const auto errors = exportPausedMidway(dir.file("out.mp3"), wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0})),
-                                           [&](const fs::path& temporary) {
-                                               fs::remove(temporary);
-                                               fs::create_symlink(dir.file("private"), temporary);
-                                           });
+    const auto swap = [&](const fs::path& temporary) { fs::remove(temporary); fs::create_symlink(dir.file("private"), temporary); };
+    std::vector<std::wstring> errors;
+    temporaryModeWhileEncoding(dir.file("out.mp3"), wavBytes(8000, 1, std::vector<std::int16_t>(8000)), swap, &errors);
     EXPECT_EQ(errors, std::vector<std::wstring>{L"Failed to write the MP3 file."});
     struct stat st {};
-    ASSERT_EQ(stat(dir.file("private").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(readFileBytes(dir.file("private")), (std::vector<unsigned char>{7, 7}));
+    EXPECT_TRUE(stat(dir.file("private").c_str(), &st) == 0 && (st.st_mode & 07777) == 0600);
+    EXPECT_EQ(readFileBytes(dir.file("private")), std::vector<unsigned char>{7});
     EXPECT_FALSE(fs::is_symlink(dir.file("out.mp3")));
     EXPECT_EQ(readFileBytes(dir.file("out.mp3")), std::vector<unsigned char>{1});
 }

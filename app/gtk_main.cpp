@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/gtk_shell.h"
+#include "app/malloc_tuning.h"
 #include "capture/capture_thread.h"
 #include "capture/pulse_source.h"
 #include "export/mp3_export.h"
@@ -44,9 +45,11 @@ void tuneLibrariesForALongRun() {
     // (nothing of theirs left resident) and keeps the per-frame block in the heap, reused in
     // place; the trim threshold, which a fixed mmap threshold would leave at 128 KiB (the
     // per-frame block would then be returned and faulted in again every frame), gets the 1 MiB
-    // glibc itself moves to.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    // glibc itself moves to. Malloc tunables the user or the packager set are kept as they are.
+    if (!mallocTunedByUser(std::getenv("GLIBC_TUNABLES"))) {
+        mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    }
     // llvmpipe starts one rasteriser thread per core and wakes all of them for every frame; our
     // only drawn view is 1160 x 80 pixels, which the render thread rasterises itself for less
     // than the wake-ups and hand-overs cost (and, on a many-core machine, far less). Ignored by

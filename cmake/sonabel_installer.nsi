@@ -2,7 +2,8 @@
 ; The Windows installer: sonabel.exe, its icon, its licence and the third-party notices under
 ; Program Files\Sonabel, a Start-menu shortcut for all users and an uninstaller registered in
 ; Add/Remove Programs. /S installs and uninstalls silently. Built by the `packages` target
-; (cmake/packaging.cmake), which defines VERSION, SUMMARY, EXE (the stripped sonabel.exe), ICON
+; (cmake/packaging.cmake), which defines VERSION (X.Y.Z, perhaps with a suffix such as ~rc1),
+; VERSION_NUMERIC (its X.Y.Z alone), SUMMARY, EXE (the stripped sonabel.exe), ICON
 ; (sonabel.ico), LICENSE (the GPL text, shown on the licence page and installed), NOTICES
 ; (THIRD-PARTY-NOTICES.txt) and OUTFILE.
 ; A 64-bit installer: sonabel.exe is 64-bit, and so $PROGRAMFILES64 and the registry need no
@@ -31,7 +32,8 @@ RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
 
-VIProductVersion "${VERSION}.0"
+; Windows' fixed version is four numbers: a suffix has no place in it.
+VIProductVersion "${VERSION_NUMERIC}.0"
 VIAddVersionKey "ProductName" "Sonabel"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
@@ -75,7 +77,9 @@ FunctionEnd
 ; An update first runs the uninstaller of the installed version, silently and in place (_?=:
 ; without it the uninstaller runs from a copy in %TEMP% and its exit status is lost), so files an
 ; older version installed and this one no longer has are not left behind. The old uninstaller
-; cannot delete itself while it runs; the new one is written over it.
+; cannot delete itself while it runs: it is deleted once it has ended, and its folder with it when
+; nothing else is left there (an update into another folder leaves none of the old one; into the
+; same folder, the folder is made again).
 Function removePrevious
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   StrCmp $0 "" done
@@ -84,7 +88,10 @@ Function removePrevious
   ClearErrors
   ExecWait '"$0\uninstall.exe" /S _?=$0' $1
   IfErrors failed
-  StrCmp $1 0 done
+  StrCmp $1 0 0 failed
+  Delete "$0\uninstall.exe"
+  RMDir "$0"
+  Goto done
   failed:
     MessageBox MB_OK|MB_ICONSTOP "The installed version of Sonabel could not be removed." /SD IDOK
     SetErrorLevel ${EXIT_STOPPED}

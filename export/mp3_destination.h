@@ -5,38 +5,52 @@
 // moment, never a part. The naming and the clean-up are shared (mp3_destination.cpp); what
 // differs per platform (links, permissions, the replace itself) is in the file the build picks:
 // mp3_destination_posix.cpp or mp3_destination_windows.cpp. Export thread; one per export.
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
 
 class Mp3Destination {
 public:
-    // Opens ".sonabel-XXXXXX.tmp" (six random letters and digits, an existing name never
+    // Creates ".sonabel-XXXXXX.tmp" (six random letters and digits, an existing name never
     // reused) in the folder of the file `chosen` leads to: short, so it fits wherever the chosen
     // name fits, and recognisable as an export's leftover should the process be killed mid-way.
-    // Private to this user until it is put in place (the recording may be a private one). Not
-    // opened when the chosen file is read-only (replacing it by rename would get past its
-    // read-only mark), for a loop of links, or when no temporary can be made there.
+    // Private to this user until it is put in place (the recording may be a private one). Every
+    // byte goes through the descriptor that created it, never through its name, which others may
+    // change in a folder they can write. Not opened when the chosen file is read-only (replacing
+    // it by rename would get past its read-only mark), for a loop of links, or when no temporary
+    // can be made there.
     explicit Mp3Destination(const std::filesystem::path& chosen);
     // Closes and removes the temporary unless it was committed.
     ~Mp3Destination();
     Mp3Destination(const Mp3Destination&) = delete;
     Mp3Destination& operator=(const Mp3Destination&) = delete;
 
-    bool isOpen() const { return stream_.is_open(); }
-    // The temporary's stream, binary.
-    std::ofstream& stream() { return stream_; }
+    bool isOpen() const { return file_ != NO_FILE; }
+    // Appends `count` bytes to the temporary, unbuffered. False when not all of them were
+    // written (a full disk).
+    bool write(const unsigned char* bytes, std::size_t count);
+    // Writes `count` bytes over the start of the temporary (a header known only at the end).
+    bool writeAtStart(const unsigned char* bytes, std::size_t count);
 
-    // Closes the temporary and puts it in place of the destination. An existing destination's
-    // permissions and owner pass to the new contents (the owner where this process may set it);
-    // a new one gets a new file's default (on POSIX 0666 less the umask, or what the folder's
-    // default ACL gives). A file system that keeps no permissions leaves them as it makes them.
-    // False when the close or the replace failed: the destination is then as it was (on Windows,
-    // in the rare case the old file cannot be put back, it stays beside it as
-    // ".sonabel-XXXXXX.bak"). On Windows a file held open by another program (a virus scanner,
-    // the search indexer) is waited for, for about a second.
+    // Flushes the temporary to the disk, closes it and puts it in place of the destination, so
+    // that once this returns true the MP3 survives a power cut. An existing destination's
+    // permissions and owner (and on POSIX its access ACL) pass to the new contents (the owner
+    // where this process may set it); a new one gets a new file's default (on POSIX 0666 less
+    // the umask, or what the folder's default ACL gives). A file system that keeps no permissions
+    // leaves them as it makes them. False when the flush or the replace failed, or when the
+    // temporary's name no longer leads to the file written: the destination is then as it was.
+    // On Windows a file held open by another program (a virus scanner, the search indexer) is
+    // waited for, for about a second; in the rare case the old file, already moved aside, cannot
+    // be put back, the new MP3 takes the chosen name and the old one stays beside it as
+    // ".sonabel-XXXXXX.bak", so the name is never empty while either exists.
     bool commit();
 
 private:
+    // A POSIX file descriptor or a Windows HANDLE; -1 is neither a valid descriptor nor a valid
+    // handle (it is INVALID_HANDLE_VALUE).
+    using File = std::intptr_t;
+    static constexpr File NO_FILE = -1;
+
     // Per platform. The file the MP3 goes to: the target of `chosen` through symbolic links, so
     // the links stay (on POSIX the missing target of a dangling link, created then; on Windows
     // the final name of whatever `chosen` opens as, else `chosen` itself). Empty for a loop.
@@ -48,15 +62,21 @@ private:
     // `target` fits: on Windows the extended-length form (\\?\C:\...) of a drive path, which
     // MAX_PATH does not bind; elsewhere, and for a network path, the folder as it is.
     static std::filesystem::path temporaryFolder(const std::filesystem::path& target);
-    // Creates `file` new and empty, failing when anything by that name exists. On POSIX only
-    // this user may read or write it (0600); on Windows it gets the folder's permissions.
-    static bool createPrivateFile(const std::filesystem::path& file);
-    // Puts the closed `from` in place of `to` as commit() describes; on failure `from` is left
-    // for the caller to remove.
-    static bool putInPlace(const std::filesystem::path& from, const std::filesystem::path& to);
+    // Creates `file` new and empty for writing, failing when anything by that name exists
+    // (NO_FILE). On POSIX only this user may read or write it (0600); on Windows it gets the
+    // folder's permissions.
+    static File createPrivateFile(const std::filesystem::path& file);
+    // Writes all of `count` bytes at `offset`.
+    static bool writeAt(File file, std::uint64_t offset, const unsigned char* bytes, std::size_t count);
+    static void closeFile(File file);
+    // Flushes and closes file_ and puts the temporary in place of target_ as commit() describes.
+    // On failure the temporary is left for the destructor to remove, unless temporary_ was
+    // cleared: its name leads elsewhere, or it holds the only copy of the new MP3.
+    bool putInPlace();
 
     std::filesystem::path target_;
     std::filesystem::path temporary_;
-    std::ofstream stream_;
+    File file_ = NO_FILE;
+    std::uint64_t size_ = 0;   // bytes appended so far
     bool committed_ = false;
 };

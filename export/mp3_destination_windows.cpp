@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Windows: ReplaceFileW keeps the replaced file's attributes, security descriptor (permissions and
 // owner) and creation time on the new contents; a new name is a plain move. Both are retried for
-// a while when another program holds one of the files.
+// a while when another program holds one of the files. The temporary is flushed to the disk
+// before either, and the moves write through.
 #include "export/mp3_destination.h"
 
 #include <windows.h>
@@ -27,15 +28,35 @@ bool Mp3Destination::isReadOnly(const std::filesystem::path& file) {
            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool Mp3Destination::createPrivateFile(const std::filesystem::path& file) {
-    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+// Readers may share it (a scanner looks at a file while it is written), writers and deleters not.
+Mp3Destination::File Mp3Destination::createPrivateFile(const std::filesystem::path& file) {
+    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(handle);
+    return reinterpret_cast<File>(handle);   // INVALID_HANDLE_VALUE is NO_FILE
+}
+
+bool Mp3Destination::writeAt(File file, std::uint64_t offset, const unsigned char* bytes, std::size_t count) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(file);
+    while (count > 0) {
+        // The offset rides in the OVERLAPPED of a synchronous handle; the call still waits.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD piece = static_cast<DWORD>(count < (1u << 30) ? count : (1u << 30));
+        DWORD done = 0;
+        if (!WriteFile(handle, bytes, piece, &done, &at) || done == 0) return false;
+        bytes += done;
+        count -= done;
+        offset += done;
+    }
     return true;
 }
 
+void Mp3Destination::closeFile(File file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
 namespace {
+
+constexpr ULONGLONG PATIENCE_MS = 1000;   // how long one step waits for another program
 
 // Errors of a file that another program holds open for a moment: a virus scanner or the search
 // indexer opens a file that has just been closed (our temporary) or written (the old MP3) for a
@@ -46,50 +67,74 @@ bool heldByAnother(DWORD error) {
            error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
-// One attempt. On failure `to` and `from` are as they were, and `retry` says whether another
-// attempt may succeed. With a backup name ReplaceFileW keeps the old file under it until the end,
-// so a failure half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file already renamed,
-// nothing at `to`) can put it back; without one the old file would be gone.
-bool replaceOnce(const std::wstring& from, const std::wstring& to, const std::wstring& backup, bool& retry) {
-    const DWORD attributes = GetFileAttributesW(to.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-        retry = heldByAnother(GetLastError());
-        return false;
+// Tries `step` again every 20 ms while it fails on a file held by another program, for up to
+// PATIENCE_MS. Each step that may meet a held file has a window of its own, so a replace that
+// used up its window still removes its backup.
+template <typename Step>
+bool patiently(Step step) {
+    const ULONGLONG start = GetTickCount64();
+    while (!step()) {
+        if (!heldByAnother(GetLastError()) || GetTickCount64() - start >= PATIENCE_MS) return false;
+        Sleep(20);
     }
-    // Security descriptor errors (a user who may not set the owner) leave the new file with the
-    // permissions it inherited, as the POSIX side does.
-    if (ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(),
-                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr))
-        return true;
-    const DWORD error = GetLastError();
-    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-        retry = heldByAnother(error);
-        return false;
+    return true;
+}
+
+bool moveThrough(const std::wstring& from, const std::wstring& to, DWORD flags) {
+    return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+enum class Outcome { PLACED, FAILED, STRANDED };
+
+// With a backup name ReplaceFileW keeps the old file under it until the end, so a failure
+// half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file already renamed, nothing at `to`)
+// can put it back; without one the old file would be gone. ReplaceFileW has no write-through of
+// its own (its flag for it is documented as unsupported); the new data was flushed before.
+Outcome replace(const std::wstring& from, const std::wstring& to, const std::wstring& backup) {
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        bool retry = false;
+        const DWORD attributes = GetFileAttributesW(to.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if (moveThrough(from, to, MOVEFILE_REPLACE_EXISTING)) return Outcome::PLACED;
+            retry = heldByAnother(GetLastError());
+        } else if (ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(),
+                                REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
+            // Security descriptor errors (a user who may not set the owner) leave the new file
+            // with the permissions it inherited, as the POSIX side does.
+            return Outcome::PLACED;
+        } else if (GetLastError() != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            retry = heldByAnother(GetLastError());
+        } else if (patiently([&] { return moveThrough(backup, to, 0); })) {
+            // The temporary could not be moved, most likely held by a scanner: with the old file
+            // back, the next attempt starts from where this one did.
+            retry = true;
+        } else {
+            // The old file cannot be put back: the new MP3 takes the name rather than leave it
+            // empty.
+            return patiently([&] { return moveThrough(from, to, 0); }) ? Outcome::PLACED : Outcome::STRANDED;
+        }
+        if (!retry || GetTickCount64() - start >= PATIENCE_MS) return Outcome::FAILED;
+        Sleep(20);
     }
-    // The temporary could not be moved, most likely held by a scanner; once the old file is
-    // back, the next attempt starts from where this one did. If it cannot be put back it stays
-    // under the backup name, and nothing is tried again.
-    retry = MoveFileExW(backup.c_str(), to.c_str(), 0) != 0;
-    return false;
 }
 
 }  // namespace
 
-bool Mp3Destination::putInPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
+bool Mp3Destination::putInPlace() {
+    const HANDLE handle = reinterpret_cast<HANDLE>(file_);
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    file_ = NO_FILE;
+    if (!flushed) return false;
     // Beside the temporary and named after it: ".sonabel-XXXXXX.bak".
-    const std::wstring backup = std::filesystem::path(from).replace_extension(L".bak").wstring();
-    constexpr ULONGLONG PATIENCE_MS = 1000;
-    const ULONGLONG start = GetTickCount64();
-    const auto patient = [start] { return GetTickCount64() - start < PATIENCE_MS; };
-    for (;;) {
-        bool retry = false;
-        if (replaceOnce(from.wstring(), to.wstring(), backup, retry)) break;
-        if (!retry || !patient()) return false;
-        Sleep(20);
-    }
+    const std::wstring backup = std::filesystem::path(temporary_).replace_extension(L".bak").wstring();
+    const Outcome outcome = replace(temporary_.wstring(), target_.wstring(), backup);
+    // Neither version at the chosen name, both beside it: the new one is not removed either.
+    if (outcome == Outcome::STRANDED) temporary_.clear();
+    if (outcome != Outcome::PLACED) return false;
     // The old contents, which ReplaceFileW left under the backup name (none after a plain move).
-    while (!DeleteFileW(backup.c_str()) && heldByAnother(GetLastError()) && patient()) Sleep(20);
+    patiently([&] { return DeleteFileW(backup.c_str()) != 0; });
     return true;
 }
 

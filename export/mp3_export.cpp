@@ -77,15 +77,14 @@ inline std::int16_t littleEndian16(const unsigned char* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
-bool writeAll(std::ofstream& out, const unsigned char* bytes, int count) {
-    out.write(reinterpret_cast<const char*>(bytes), count);
-    return static_cast<bool>(out);
+bool writeAll(Mp3Destination& out, const unsigned char* bytes, int count) {
+    return out.write(bytes, static_cast<std::size_t>(count));
 }
 
 // Reads the sample data (byte 44 to the end of the file; the header's dataSize is not trusted,
 // so a recording whose header still holds the placeholder converts fully) and writes the encoded
 // stream to `out`. Returns the text to show, or nullptr on success.
-const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_flags* gf,
+const wchar_t* encodeSamples(std::ifstream& in, Mp3Destination& out, lame_global_flags* gf,
                              unsigned channels, EncodeBuffers& buf) {
     // LAME raises a rate below 8 kHz (and one between two MP3 rates) to the next MP3 rate, so a
     // pass of a 1 kHz source would come out as 8 times as many samples, more than the MP3 buffer
@@ -142,8 +141,7 @@ const wchar_t* encodeSamples(std::ifstream& in, std::ofstream& out, lame_global_
     // frame's bitrate and seek to the wrong place.
     const std::size_t tagBytes = lame_get_lametag_frame(gf, buf.mp3, sizeof buf.mp3);
     if (tagBytes > 0 && tagBytes <= sizeof buf.mp3) {
-        out.seekp(0);
-        if (!writeAll(out, buf.mp3, static_cast<int>(tagBytes))) return WRITE_FAILED_TEXT;
+        if (!out.writeAtStart(buf.mp3, tagBytes)) return WRITE_FAILED_TEXT;
     }
     return nullptr;
 }
@@ -211,7 +209,7 @@ const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& 
     Mp3Destination mp3(destinationPath);
     if (!mp3.isOpen()) return CREATE_FAILED_TEXT;
     auto buffers = std::make_unique<EncodeBuffers>();
-    const wchar_t* failure = encodeSamples(in, mp3.stream(), gf.get(), header.numChannels, *buffers);
+    const wchar_t* failure = encodeSamples(in, mp3, gf.get(), header.numChannels, *buffers);
     gf.reset();
     in.close();
     if (failure == nullptr && !mp3.commit()) failure = WRITE_FAILED_TEXT;

@@ -4,8 +4,9 @@
 # Linux build, the Windows installer and ZIP from the mingw cross-build. Installs what it needs.
 # Usage: scripts/package.sh [linux|windows]...   (default: both). Prints the packages' paths.
 # Environment: SONABEL_LINUX_BUILD (default build/linux), SONABEL_WINDOWS_BUILD (build/windows);
-# SONABEL_VERSION=X.Y.Z builds the packages (and the exe's version resource) as that version
-# instead of the project's, without editing the project (the upgrade test's next version).
+# SONABEL_VERSION=X.Y.Z (a suffix such as ~rc1 allowed) builds the packages (and the exe's version
+# resource) as that version instead of the project's, without editing the project (the upgrade
+# test's next version).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh linux windows package

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "app/app_state.h"
+#include "app/malloc_tuning.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -78,4 +79,11 @@ TEST(WaveformBuffer, MatchesAppendThenTrimModel) {
             ASSERT_EQ(ring.snapshot(), model) << "capacity " << cap << " step " << step;
         }
     }
+}
+
+TEST(MallocTuning, LeftToTheUserWhenGlibcTunablesNameAMallocOne) {
+    EXPECT_TRUE(mallocTunedByUser("glibc.malloc.arena_max=2"));
+    EXPECT_TRUE(mallocTunedByUser("glibc.rtld.nns=2:glibc.malloc.mmap_threshold=65536"));
+    for (const char* other : {static_cast<const char*>(nullptr), "", "glibc.rtld.nns=2:glibc.pthread.rseq=0", "x.glibc.malloc.y=1"})
+        EXPECT_FALSE(mallocTunedByUser(other)) << (other ? other : "unset");
 }

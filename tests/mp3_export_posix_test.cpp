@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +17,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -103,8 +107,11 @@ void exportWithoutErrors(const fs::path& destination, const fs::path& source) {
 }
 
 // Exports `wav` through a named pipe fed in two parts: between them the export waits for samples
-// with its temporary open beside `destination`. Returns the temporary's mode seen then (0: none).
-mode_t temporaryModeWhileEncoding(const fs::path& destination, const std::vector<unsigned char>& wav) {
+// with its temporary open beside `destination`, then given to `midway`. Returns the temporary's mode
+// seen then (0: none); the error boxes go to `errors`, else none are expected.
+mode_t temporaryModeWhileEncoding(const fs::path& destination, const std::vector<unsigned char>& wav,
+                                  const std::function<void(const fs::path&)>& midway = {},
+                                  std::vector<std::wstring>* errors = nullptr) {
     const fs::path pipe = destination.parent_path() / "pipe.wav";
     if (mkfifo(pipe.c_str(), 0600) != 0) return 0;
     mode_t seen = 0;
@@ -117,32 +124,37 @@ mode_t temporaryModeWhileEncoding(const fs::path& destination, const std::vector
         while (seen == 0 && std::chrono::steady_clock::now() < deadline) {
             for (const auto& e : fs::directory_iterator(destination.parent_path())) {
                 struct stat st {};
-                if (e.path().filename().string().rfind(".sonabel-", 0) == 0 && stat(e.path().c_str(), &st) == 0)
+                if (seen == 0 && e.path().filename().string().rfind(".sonabel-", 0) == 0 && stat(e.path().c_str(), &st) == 0) {
                     seen = st.st_mode & 07777;
+                    if (midway) midway(e.path());
+                }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         feed.write(reinterpret_cast<const char*>(wav.data()) + half, static_cast<std::streamsize>(wav.size()) - half);
     });
-    exportWithoutErrors(destination, pipe);
+    RecordingMessaging sink;
+    saveAsMP3(destination.wstring(), pipe.wstring());
+    if (errors) *errors = sink.errorBoxes();
+    else EXPECT_TRUE(sink.errorBoxes().empty());
     feeder.join();
     fs::remove(pipe);
     return seen;
 }
 
-// Linked with --wrap=chmod: every chmod of the product goes through here and fails with this
+// Linked with --wrap=fchmod: every fchmod of the product goes through here and fails with this
 // error while it is not 0, as on a file system that keeps no modes.
 std::atomic<int> chmodError{0};
 
 }  // namespace
 
-extern "C" int __real_chmod(const char* path, mode_t mode);
-extern "C" int __wrap_chmod(const char* path, mode_t mode) {
+extern "C" int __real_fchmod(int fd, mode_t mode);
+extern "C" int __wrap_fchmod(int fd, mode_t mode) {
     if (const int error = chmodError.load()) {
         errno = error;
         return -1;
     }
-    return __real_chmod(path, mode);
+    return __real_fchmod(fd, mode);
 }
 
 TEST(Mp3ExportDecoded, MonoToneKeepsItsPitchAndLengthAtEveryRate) {
@@ -238,6 +250,12 @@ TEST(Mp3ExportPosix, WriteFailureKeepsThePreviousFileAndRemovesTheTemporary) {
 // A new file gets 0666 less the umask; a 250-byte name (the limit is 255) works. While it is
 // encoded the MP3 is private to this user, whatever mode it gets in the end.
 TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
+    // Only root may give a file away; a user may hand it to another group of theirs.
+    const bool root = geteuid() == 0;
+    gid_t groups[64];
+    const int groupCount = getgroups(64, groups);
+    const gid_t* otherGroup = std::find_if(groups, groups + std::max(groupCount, 0), [](gid_t g) { return g != getegid(); });
+    if (!root && otherGroup == groups + std::max(groupCount, 0)) GTEST_SKIP() << "no second group to hand the file to";
     TempDir dir;
     const auto wav = wavBytes(22050, 1, toneSamples(22050, 1, 22050, {1000.0}));
     writeFileBytes(dir.file("rec.wav"), wav);
@@ -248,15 +266,7 @@ TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
     fs::create_symlink("link.mp3", dir.file("link-to-link.mp3"));
     fs::create_symlink("music/new.mp3", dir.file("dangling.mp3"));
     writeFileBytes(dir.file("kept.mp3"), {1});
-    // Only root may give a file away; a user may hand it to another group of theirs.
-    const bool root = geteuid() == 0;
-    gid_t groups[64];
-    const int groupCount = getgroups(64, groups);
-    const gid_t* otherGroup = std::find_if(groups, groups + std::max(groupCount, 0), [](gid_t g) { return g != getegid(); });
-    const bool handedOver = root || otherGroup != groups + std::max(groupCount, 0);
-    if (handedOver) {
-        ASSERT_EQ(chown(dir.file("kept.mp3").c_str(), root ? 1234 : geteuid(), root ? 5678 : *otherGroup), 0);
-    }
+    ASSERT_EQ(chown(dir.file("kept.mp3").c_str(), root ? 1234 : geteuid(), root ? 5678 : *otherGroup), 0);
     ASSERT_EQ(chmod(dir.file("kept.mp3").c_str(), 0604), 0);
     struct stat before {};
     ASSERT_EQ(stat(dir.file("kept.mp3").c_str(), &before), 0);
@@ -299,5 +309,39 @@ TEST(Mp3ExportPosix, DestinationKeepsLinksModeAndOwner) {
 
     EXPECT_EQ(kept.st_uid, before.st_uid);
     EXPECT_EQ(kept.st_gid, before.st_gid);
-    if (!handedOver) GTEST_SKIP() << "owner checked only as this user's own: no second group to hand the file to";
+}
+
+// Its access ACL too: its mode alone would keep the mask as group bits and drop the named entry.
+TEST(Mp3ExportPosix, ReplacedFileKeepsItsAcl) {
+    if (std::system("command -v setfacl >/dev/null") != 0) GTEST_SKIP() << "no setfacl (package acl)";
+    TempDir dir;
+    writeFileBytes(dir.file("rec.wav"), wavBytes(8000, 1, {}));
+    writeFileBytes(dir.file("kept.mp3"), {1});
+    ASSERT_EQ(std::system(("setfacl -m u:4321:rw,m::r " + dir.file("kept.mp3").string()).c_str()), 0);
+    char before[256], after[256];
+    const ssize_t size = getxattr(dir.file("kept.mp3").c_str(), "system.posix_acl_access", before, sizeof before);
+    exportWithoutErrors(dir.file("kept.mp3"), dir.file("rec.wav"));
+    ASSERT_GT(size, 0);
+    ASSERT_EQ(getxattr(dir.file("kept.mp3").c_str(), "system.posix_acl_access", after, sizeof after), size);
+    EXPECT_EQ(std::memcmp(before, after, static_cast<std::size_t>(size)), 0);
+}
+
+// In a folder others may write (0777, no sticky bit), the temporary swapped during the encode for
+// a link to a private file: the export fails; that file and the chosen name (not made a link)
+// stay as they were.
+TEST(Mp3ExportPosix, TemporarySwappedForALinkChangesNothing) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    writeFileBytes(dir.file("private"), {7});
+    ASSERT_EQ(chmod(dir.file("private").c_str(), 0600), 0);
+    writeFileBytes(dir.file("out.mp3"), {1});
+    const auto swap = [&](const fs::path& temporary) { fs::remove(temporary); fs::create_symlink(dir.file("private"), temporary); };
+    std::vector<std::wstring> errors;
+    temporaryModeWhileEncoding(dir.file("out.mp3"), wavBytes(8000, 1, std::vector<std::int16_t>(8000)), swap, &errors);
+    EXPECT_EQ(errors, std::vector<std::wstring>{L"Failed to write the MP3 file."});
+    struct stat st {};
+    EXPECT_TRUE(stat(dir.file("private").c_str(), &st) == 0 && (st.st_mode & 07777) == 0600);
+    EXPECT_EQ(readFileBytes(dir.file("private")), std::vector<unsigned char>{7});
+    EXPECT_FALSE(fs::is_symlink(dir.file("out.mp3")));
+    EXPECT_EQ(readFileBytes(dir.file("out.mp3")), std::vector<unsigned char>{1});
 }

@@ -4,7 +4,8 @@
 # notices, Start-menu shortcut, Add/Remove Programs entry, the exe's version and icon resources
 # and the ZIP; starts the installed exe through the shortcut on a private Xvfb and PulseAudio;
 # checks that installing and uninstalling while it runs fail and change nothing; closes it,
-# installs the next version over it (an upgrade), uninstalls silently and checks all of it is gone.
+# installs the next version over it (an upgrade), then again into another folder, uninstalls
+# silently and checks all of it is gone.
 # Usage: windows_install.sh sonabel-V-setup.exe sonabel-V-win64.zip sonabel-NEXT-setup.exe
 set -uo pipefail
 setup=$(realpath "$1") zip=$(realpath "$2") next_setup=$(realpath "$3")
@@ -58,7 +59,7 @@ expect "the notices name the four libraries' versions and hold their licence tex
 info=$(version_info "$dir/sonabel.exe")
 resource() { [ "$(grep -v '^LegalCopyright=' <<<"$info" | xargs -d '\n')" = "ProductName=Sonabel \
 FileDescription=Sonabel audio recorder FileVersion=$version ProductVersion=$version \
-Fixed=$version.0" ] && grep -Eqx 'LegalCopyright=Copyright \(C\) [0-9]{4} .+GPL-3.0-or-later' <<<"$info"; }
+Fixed=${version%%[~+]*}.0" ] && grep -Eqx 'LegalCopyright=Copyright \(C\) [0-9]{4} .+GPL-3.0-or-later' <<<"$info"; }
 expect "sonabel.exe's version resource: $(xargs -d '\n' <<<"$info")" resource
 first_icon() { grep -m1 -- '--type=14' <<<"$(wrestool -l "$dir/sonabel.exe")" | grep -q -- '--name=1 ' &&
                wrestool -x -t14 -n1 -o "$work/first.ico" "$dir/sonabel.exe" &&
@@ -102,6 +103,11 @@ expect "one Add/Remove entry ($entries), of version $next" \
   [ "$entries/$(reg_value DisplayVersion)" = "1/$next" ]
 upgraded() { installed && grep -qx "FileVersion=$next" <<<"$(version_info "$dir/sonabel.exe")"; }
 expect "the same files, no stale ones, and sonabel.exe is version $next" upgraded
+# Into another folder (/D= comes last, unquoted), the old folder goes, its uninstaller with it.
+wine "$next_setup" /S '/D=C:\SonabelElsewhere' </dev/null >/dev/null 2>&1
+old_dir=$dir dir="$WINEPREFIX/drive_c/SonabelElsewhere"
+moved() { [ ! -e "$old_dir" ] && installed && [ "$(reg_value InstallLocation)" = 'C:\SonabelElsewhere' ]; }
+expect "installed again into another folder, the old folder and its uninstaller are gone" moved
 
 # The uninstaller runs from a copy of itself in %TEMP%: wait until the prefix has no process.
 wine "$dir/uninstall.exe" /S </dev/null >/dev/null 2>&1; timeout 120 wineserver -w

@@ -9,9 +9,11 @@ HWND hwndVolumeMeter = nullptr;
 HWND hwndWaveformGLContainer = nullptr;
 HWND hwndSpectrumGLContainer = nullptr;
 HWND hwndExportMP3 = nullptr;
+HWND hwndActivity = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};
+TakeCounters takeCounters;
 std::int32_t globalSampleRate = 44100;
 std::atomic<float> currentLevel{0.0f};
 std::atomic<bool> glRunning{true};
@@ -22,6 +24,7 @@ GLFWwindow* glfwSpectrumWin = nullptr;
 // order of definition within one file, and exit-time destruction runs in reverse. In particular
 // glRenderThread is destroyed after the GLFW windows are gone and only once it has been joined.
 std::wstring savePath = L"output.wav";
+ActivityLine activityLine;
 std::vector<float> fftInputBuffer;
 std::mutex fftInputMutex;
 WaveformBuffer waveformBufferL(MAX_WAVEFORM_SIZE);

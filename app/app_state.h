@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/activity_line.h"
 #include "app/app_types.h"
 #include "app/spectrum_buffer.h"
 #include "app/waveform_buffer.h"
@@ -24,6 +25,8 @@ constexpr std::int32_t MAIN_WINDOW_HEIGHT = 1400;
 constexpr std::int32_t GL_VIEW_WIDTH = 680;         // size asked when a GL view is created
 constexpr std::int32_t GL_VIEW_HEIGHT = 80;
 constexpr std::int32_t GL_VIEW_FULL_WIDTH = 1160;   // full-width controls and the viewport
+constexpr std::int32_t ACTIVITY_X = 380;            // the activity line: right of the buttons,
+constexpr std::int32_t ACTIVITY_WIDTH = 800;        // as tall as they are, to the views' right edge
 
 // Window handles: GUI thread only.
 extern HWND hwndMain;
@@ -34,11 +37,26 @@ extern HWND hwndVolumeMeter;
 extern HWND hwndWaveformGLContainer;
 extern HWND hwndSpectrumGLContainer;
 extern HWND hwndExportMP3;
+extern HWND hwndActivity;   // the activity line, created after the seven controls above
 
 // Set by the capture thread once its file is open; cleared by Stop, close and the done message.
 extern std::atomic<bool> isRecording;
 // True from the capture thread's first step to just before it posts its done message.
 extern std::atomic<bool> recordingThreadActive;
+// The take's figures for the activity line, published by the capture thread: the format and the
+// limit once before its first packet, the byte count and the clipping per packet (before that
+// packet's level update is posted). The GUI thread reads them when the level update or the done
+// message arrives; nothing polls them.
+struct TakeCounters {
+    std::atomic<std::int32_t> sampleRate{0};
+    std::atomic<std::int32_t> channels{0};
+    std::atomic<std::uint64_t> dataLimit{0};
+    std::atomic<std::uint64_t> dataBytes{0};
+    std::atomic<bool> clipped{false};
+};
+extern TakeCounters takeCounters;
+// What the activity line says; GUI thread only.
+extern ActivityLine activityLine;
 // Capture rate in Hz; capture thread only (at most one is alive).
 extern std::int32_t globalSampleRate;
 // Last path chosen for a recording; GUI thread only (workers receive copies).

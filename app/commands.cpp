@@ -19,12 +19,49 @@ bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd) 
     }
 }
 
+namespace {
+
+// An export's progress and end, posted to the main window under the export's id.
+class PostedExportProgress final : public ExportProgress {
+public:
+    PostedExportProgress(HWND hwnd, std::uintptr_t id) : hwnd_(hwnd), id_(id) {}
+    void progressed(int percent) override {
+        postAppMessage(hwnd_, WM_APP_EXPORT_PROGRESS, exportMessageParam(id_, static_cast<unsigned>(percent)));
+    }
+    void finished(bool saved) override {
+        postAppMessage(hwnd_, WM_APP_EXPORT_DONE, exportMessageParam(id_, saved ? 1 : 0));
+    }
+
+private:
+    HWND hwnd_;
+    std::uintptr_t id_;
+};
+
+TakeFigures publishedTakeFigures() {
+    TakeFigures f;
+    f.sampleRate = takeCounters.sampleRate.load();
+    f.channels = takeCounters.channels.load();
+    f.dataLimit = takeCounters.dataLimit.load();
+    f.dataBytes = takeCounters.dataBytes.load();
+    f.clipped = takeCounters.clipped.load();
+    return f;
+}
+
+void showActivity(MainWindowShell& shell) {
+    std::wstring text;
+    if (activityLine.takeNewText(text)) shell.setActivityText(text);
+}
+
+}  // namespace
+
 bool MainWindowShell::startExportThread(const std::wstring& destination,
-                                        const std::wstring& source) {
+                                        const std::wstring& source, std::uintptr_t exportId) {
     noteExportStarted();
+    const HWND hwnd = hwndMain;
     try {
-        std::thread([destination, source] {
-            saveAsMP3(destination, source);
+        std::thread([destination, source, hwnd, exportId] {
+            PostedExportProgress progress(hwnd, exportId);
+            saveAsMP3(destination, source, &progress);
             noteExportFinished();
         }).detach();
         return true;
@@ -68,7 +105,14 @@ void onStartRecording(MainWindowShell& shell) {
     }
     const std::wstring path = shell.browseSavePath();
     if (path.empty()) return;
+    // Creating the file would truncate the source under a running export.
+    if (activityLine.exportReads(path)) {
+        showErrorBox(RECORDING_INTO_EXPORT_SOURCE_TEXT);
+        return;
+    }
     savePath = path;
+    activityLine.takeStarted();
+    showActivity(shell);
     if (!shell.startRecordingThread(savePath, hwndMain)) shell.setStatusText(CAPTURE_THREAD_FAILED_TEXT);
 }
 
@@ -79,18 +123,38 @@ void onExportMP3(MainWindowShell& shell) {
     if (destination.empty()) return;
     // The source is fixed now, on the GUI thread: a later Start may change savePath while the
     // export runs.
-    if (!shell.startExportThread(destination, savePath)) showErrorBox(EXPORT_THREAD_FAILED_TEXT);
+    const std::uintptr_t id = activityLine.exportStarted(destination, savePath);
+    const bool started = shell.startExportThread(destination, savePath, id);
+    if (!started) activityLine.exportFinished(id, false);
+    showActivity(shell);
+    if (!started) showErrorBox(EXPORT_THREAD_FAILED_TEXT);
 }
 
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
     if (msg == WM_APP_LEVEL_UPDATE) {
         shell.invalidateLevelMeter();
+        if (activityLine.takeRecording(publishedTakeFigures())) showActivity(shell);
         return true;
     }
     if (msg == WM_APP_RECORDING_DONE) {
-        shell.setStatusText(recordingStatusText(static_cast<RecordingOutcome>(wParam), savePath));
+        const auto outcome = static_cast<RecordingOutcome>(wParam);
+        shell.setStatusText(recordingStatusText(outcome, savePath));
+        activityLine.takeEnded(publishedTakeFigures(), outcome == RecordingOutcome::Saved ||
+                                                           outcome == RecordingOutcome::SizeLimitReached);
+        showActivity(shell);
         // The loop may have ended by itself (device gone): re-open the Start guard.
         isRecording.store(false);
+        return true;
+    }
+    if (msg == WM_APP_EXPORT_PROGRESS) {
+        if (activityLine.exportProgressed(exportMessageId(wParam), static_cast<int>(exportMessageValue(wParam))))
+            showActivity(shell);
+        return true;
+    }
+    if (msg == WM_APP_EXPORT_DONE) {
+        activityLine.exportFinished(exportMessageId(wParam), exportMessageValue(wParam) != 0);
+        showActivity(shell);
+        if (activityLine.closing() && !activityLine.exporting()) onClose(shell);   // asked before
         return true;
     }
     return false;
@@ -99,6 +163,11 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
 void onClose(MainWindowShell& shell) {
     isRecording.store(false);
     if (recordingThreadActive.load()) return;  // the file is being finalised; close again later
+    if (activityLine.exporting() && !activityLine.closing()) {
+        activityLine.closeRequested();
+        showActivity(shell);
+        return;
+    }
     shell.destroyMainWindow();
 }
 

@@ -14,6 +14,7 @@ constexpr int IDC_START_RECORDING = 1;
 constexpr int IDC_STOP = 2;
 constexpr int IDC_VOLUME_METER = 3;
 constexpr int IDC_EXPORT_MP3 = 10;
+constexpr int IDC_ACTIVITY = 11;   // the activity line (app/activity_line.h)
 constexpr int IDC_WAVEFORM_GL = 1101;
 constexpr int IDC_SPECTRUM_GL = 1102;
 
@@ -28,6 +29,7 @@ public:
     // Modal Save As dialog owned by the main window: the full path, or empty when cancelled.
     virtual std::wstring browseSavePath() = 0;
     virtual void setStatusText(const std::wstring& text) = 0;
+    virtual void setActivityText(const std::wstring& text) = 0;
     // Repaint the level meter (whole control, background erased) from currentLevel.
     virtual void invalidateLevelMeter() = 0;
     // Destroy the main window; the platform then delivers the destroy event (onDestroy).
@@ -44,9 +46,11 @@ public:
     virtual void destroyGLViewsAndTerminate() = 0;
 
     // Worker threads, detached. Return false when the thread could not be created. The defaults
-    // run recordAudioToWav / saveAsMP3 on a std::thread.
+    // run recordAudioToWav / saveAsMP3 on a std::thread; the export posts its progress and its
+    // end (WM_APP_EXPORT_PROGRESS, WM_APP_EXPORT_DONE) under `exportId` to hwndMain.
     virtual bool startRecordingThread(const std::wstring& path, HWND hwnd);
-    virtual bool startExportThread(const std::wstring& destination, const std::wstring& source);
+    virtual bool startExportThread(const std::wstring& destination, const std::wstring& source,
+                                   std::uintptr_t exportId);
 };
 
 // Start-up after the main window and its controls exist: GLFW, the waveform view, then the
@@ -62,7 +66,9 @@ void onExportMP3(MainWindowShell& shell);
 // The private messages; returns false for other message numbers.
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam);
 
-// A close request; the window stays while a capture thread is alive.
+// A close request; the window stays while a capture thread is alive. While exports run, the
+// first request leaves it open, saying it closes once they are done (it then does); a second one
+// closes it at once (the process still completes the MP3s before it exits).
 void onClose(MainWindowShell& shell);
 // The main window is being destroyed: stop and join the render thread, drop the views, quit.
 void onDestroy(MainWindowShell& shell);

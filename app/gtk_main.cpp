@@ -70,11 +70,12 @@ int main() {
         return 0;
     }
 
-    // Test hook: the end-to-end tests read the status texts from this file.
+    // Test hook: the end-to-end tests read the status and activity texts from these files.
     const char* statusLog = std::getenv("SONABEL_STATUS_LOG");
+    const char* activityLog = std::getenv("SONABEL_ACTIVITY_LOG");
     // Static: a capture thread that has just ended may still be inside postMessage while the
     // process exits; these must outlive main's scope.
-    static GtkMainWindowShell shell(statusLog ? statusLog : "");
+    static GtkMainWindowShell shell(statusLog ? statusLog : "", activityLog ? activityLog : "");
     static GtkMessaging messaging(shell);
     installPlatformMessaging(&messaging);
     setCaptureSourceFactory(makePulseCaptureSource);

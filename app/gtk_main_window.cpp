@@ -67,10 +67,35 @@ GtkWidget* glContainer(GtkWidget* fixed, int id, int y) {
     return area;
 }
 
+// A one-line label that clips its text at its width, as a Win32 static does, instead of growing.
+GtkWidget* clippedLabel(const char* text) {
+    GtkWidget* label = gtk_label_new(text);
+    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+    gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 1);
+    return label;
+}
+
+// Sets a label's text from a wide string and, when `logPath` is set, appends what the label now
+// holds to that file.
+void setLabelText(GtkWidget* label, const std::wstring& text, const std::string& logPath) {
+    std::string utf8;
+    try {
+        utf8 = ws2s(text);
+    } catch (const std::exception&) {
+        utf8 = "(the path cannot be shown)";   // an unpaired surrogate; GTK needs valid UTF-8
+    }
+    if (label != nullptr) gtk_label_set_text(GTK_LABEL(label), utf8.c_str());
+    if (!logPath.empty()) {
+        std::ofstream log(logPath, std::ios::app | std::ios::binary);
+        log << (label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : utf8.c_str()) << '\n';
+    }
+}
+
 }  // namespace
 
-GtkMainWindowShell::GtkMainWindowShell(std::string statusLogPath)
-    : statusLogPath_(std::move(statusLogPath)) {}
+GtkMainWindowShell::GtkMainWindowShell(std::string statusLogPath, std::string activityLogPath)
+    : statusLogPath_(std::move(statusLogPath)), activityLogPath_(std::move(activityLogPath)) {}
 
 void GtkMainWindowShell::create() {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -89,13 +114,8 @@ void GtkMainWindowShell::create() {
     hwndStop = asHwnd(button(fixed, "Stop", IDC_STOP, 180, 20, 80, click, this));
     hwndExportMP3 = asHwnd(button(fixed, "Export MP3", IDC_EXPORT_MP3, 270, 20, 90, click, this));
 
-    status_ = gtk_label_new("Ready");
-    gtk_label_set_xalign(GTK_LABEL(status_), 0.0f);
+    status_ = clippedLabel("Ready");
     gtk_label_set_yalign(GTK_LABEL(status_), 0.0f);
-    // Clip long paths at the control's width as a Win32 static does, instead of letting the
-    // label grow past 1160 px.
-    gtk_label_set_ellipsize(GTK_LABEL(status_), PANGO_ELLIPSIZE_END);
-    gtk_label_set_max_width_chars(GTK_LABEL(status_), 1);
     place(fixed, status_, 20, 60, GL_VIEW_FULL_WIDTH, 20);
     hwndStatus = asHwnd(status_);
 
@@ -107,8 +127,14 @@ void GtkMainWindowShell::create() {
 
     hwndWaveformGLContainer = asHwnd(glContainer(fixed, IDC_WAVEFORM_GL, 120));
     hwndSpectrumGLContainer = asHwnd(glContainer(fixed, IDC_SPECTRUM_GL, 210));
+
+    // The activity line in the free space right of the buttons, centred on them vertically.
+    activity_ = clippedLabel("");
+    g_object_set_data(G_OBJECT(activity_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_ACTIVITY));
+    place(fixed, activity_, ACTIVITY_X, 20, ACTIVITY_WIDTH, 30);
+    hwndActivity = asHwnd(activity_);
     for (HWND control : {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
-                         hwndWaveformGLContainer, hwndSpectrumGLContainer})
+                         hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity})
         fixControlSize(control, css);
     g_object_unref(css);   // each style context keeps its own reference
     hwndMain = asHwnd(window_);
@@ -133,6 +159,7 @@ void GtkMainWindowShell::onDestroySignal(GtkWidget*, gpointer self) {
     onDestroy(*shell);
     shell->window_ = nullptr;
     shell->status_ = nullptr;
+    shell->activity_ = nullptr;
     shell->meter_ = nullptr;
 }
 
@@ -144,17 +171,11 @@ void GtkMainWindowShell::onButtonClicked(GtkButton* button, gpointer self) {
 std::wstring GtkMainWindowShell::browseSavePath() { return ::browseSavePath(asHwnd(window_)); }
 
 void GtkMainWindowShell::setStatusText(const std::wstring& text) {
-    std::string utf8;
-    try {
-        utf8 = ws2s(text);
-    } catch (const std::exception&) {
-        utf8 = "(the path cannot be shown)";   // an unpaired surrogate; GTK needs valid UTF-8
-    }
-    if (status_ != nullptr) gtk_label_set_text(GTK_LABEL(status_), utf8.c_str());
-    if (!statusLogPath_.empty()) {
-        std::ofstream log(statusLogPath_, std::ios::app | std::ios::binary);
-        log << utf8 << '\n';
-    }
+    setLabelText(status_, text, statusLogPath_);
+}
+
+void GtkMainWindowShell::setActivityText(const std::wstring& text) {
+    setLabelText(activity_, text, activityLogPath_);
 }
 
 void GtkMainWindowShell::invalidateLevelMeter() {

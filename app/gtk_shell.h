@@ -21,11 +21,13 @@
 // GTK destroys the window) and the GLFW views (through the shared handles).
 class GtkMainWindowShell final : public GlfwViewHost {
 public:
-    // `statusLogPath`: when not empty, every status text is also appended to that file, one line
-    // each (a hook for the end-to-end tests, which cannot read a label's text).
-    explicit GtkMainWindowShell(std::string statusLogPath);
+    // `statusLogPath`, `activityLogPath`: when not empty, every text the status line or the
+    // activity line gets is also appended to that file, one line each, as the label then holds
+    // it (a hook for the end-to-end tests, which cannot read a label's text from outside).
+    explicit GtkMainWindowShell(std::string statusLogPath, std::string activityLogPath = "");
 
-    // Creates the window and its seven controls, stores their handles in the hwnd* globals.
+    // Creates the window, its seven controls and the activity line, stores their handles in the
+    // hwnd* globals.
     void create();
     // Shows the window and waits until its X windows exist on the server (the GL views are
     // reparented into them next).
@@ -36,6 +38,7 @@ public:
 
     std::wstring browseSavePath() override;
     void setStatusText(const std::wstring& text) override;
+    void setActivityText(const std::wstring& text) override;
     void invalidateLevelMeter() override;
     void destroyMainWindow() override;
     void postQuit() override;
@@ -46,8 +49,10 @@ private:
     static void onButtonClicked(GtkButton* button, gpointer self);
 
     std::string statusLogPath_;
+    std::string activityLogPath_;
     GtkWidget* window_ = nullptr;
     GtkWidget* status_ = nullptr;
+    GtkWidget* activity_ = nullptr;
     GtkWidget* meter_ = nullptr;
     LevelBarTracker meterBar_;   // the meter's painted bar edge
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Win32 main window: class, window, the seven controls, and the window procedure, which
+// The Win32 main window: class, window, the seven controls and the activity line, and the window procedure, which
 // only translates messages into the portable command logic (app/commands.h). GUI thread only.
 #include "app/app_state.h"
 #include "app/save_dialog.h"
@@ -30,6 +30,11 @@ void createControls(HWND parent) {
                                             GL_VIEW_FULL_WIDTH, GL_VIEW_HEIGHT, IDC_WAVEFORM_GL);
     hwndSpectrumGLContainer = createControl(parent, L"STATIC", nullptr, CHILD_STYLE, 20, 210,
                                             GL_VIEW_FULL_WIDTH, GL_VIEW_HEIGHT, IDC_SPECTRUM_GL);
+    // Last, so the seven keep their order among the children. One line, centred on the buttons
+    // vertically, cut with an ellipsis; '&' in a file name is shown, not taken as a mnemonic.
+    hwndActivity = createControl(parent, L"STATIC", L"",
+                                 CHILD_STYLE | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS,
+                                 ACTIVITY_X, 20, ACTIVITY_WIDTH, 30, IDC_ACTIVITY);
 }
 
 }  // namespace
@@ -67,6 +72,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_APP_LEVEL_UPDATE:
         case WM_APP_RECORDING_DONE:
+        case WM_APP_EXPORT_PROGRESS:
+        case WM_APP_EXPORT_DONE:
             onAppMessage(shell, msg, wParam);
             return 0;
         case WM_CLOSE:
@@ -88,6 +95,10 @@ std::wstring Win32MainWindowShell::browseSavePath() { return ::browseSavePath(hw
 
 void Win32MainWindowShell::setStatusText(const std::wstring& text) {
     SetWindowTextW(hwndStatus, text.c_str());
+}
+
+void Win32MainWindowShell::setActivityText(const std::wstring& text) {
+    SetWindowTextW(hwndActivity, text.c_str());
 }
 
 void Win32MainWindowShell::invalidateLevelMeter() {

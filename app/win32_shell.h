@@ -22,6 +22,7 @@ class Win32MainWindowShell final : public GlfwViewHost {
 public:
     std::wstring browseSavePath() override;
     void setStatusText(const std::wstring& text) override;
+    void setActivityText(const std::wstring& text) override;
     void invalidateLevelMeter() override;
     void destroyMainWindow() override;
     void postQuit() override;
@@ -34,7 +35,7 @@ Win32MainWindowShell& mainWindowShell();
 // every other field zero. The result is not examined by the caller.
 ATOM registerMainWindowClass(HINSTANCE instance);
 // Creates the main window ("Sonabel with FFT", WS_OVERLAPPEDWINDOW, default position,
-// 1200 x 1400); its WM_CREATE creates the seven controls.
+// 1200 x 1400); its WM_CREATE creates the seven controls, then the activity line.
 HWND createMainWindow(HINSTANCE instance);
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

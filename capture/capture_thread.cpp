@@ -138,11 +138,18 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
         captureFailed(source.start()))
         return RecordingOutcome::NoDevice;
 
-    LiveWavFile wav(format.channels, format.sampleRate, wavDataLimit.load());
+    const std::uint64_t limit = wavDataLimit.load();
+    LiveWavFile wav(format.channels, format.sampleRate, limit);
     RecordingOutcome outcome = wav.open(path);
     if (outcome == RecordingOutcome::BadFileName || outcome == RecordingOutcome::FileCreateFailed)
         return outcome;
     if (outcome == RecordingOutcome::Saved) {
+        // The activity line's figures, before the first packet posts its level update.
+        takeCounters.sampleRate.store(format.sampleRate);
+        takeCounters.channels.store(format.channels);
+        takeCounters.dataLimit.store(limit);
+        takeCounters.dataBytes.store(0);
+        takeCounters.clipped.store(false);
         isRecording.store(true);
         outcome = capturePackets(source, format, wav, hwnd);
     }

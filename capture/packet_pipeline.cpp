@@ -63,9 +63,15 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
         static_cast<std::uint32_t>(frameCount * static_cast<std::uint32_t>(captureChannels));
 
     // File data, in packet order (interleaving kept), little-endian.
+    // Full scale reached before the clamp (a NaN is not), noted for the activity line.
     std::vector<std::int16_t>& pcm = scratch.filePcm;
     pcm.resize(n);
-    for (std::size_t i = 0; i < n; ++i) pcm[i] = floatToPCM16(samples[i]);
+    unsigned fullScale = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float x = samples[i];
+        fullScale |= static_cast<unsigned>(x >= 1.0f) | static_cast<unsigned>(x <= -1.0f);
+        pcm[i] = floatToPCM16(x);
+    }
     if (!hostIsLittleEndian()) {
         for (std::int16_t& v : pcm) {
             const auto u = static_cast<std::uint16_t>(v);
@@ -75,6 +81,8 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
     file.write(reinterpret_cast<const char*>(pcm.data()),
                static_cast<std::streamsize>(n * sizeof(std::int16_t)));
     dataBytesWritten += 2 * static_cast<std::uint64_t>(n);
+    takeCounters.dataBytes.store(dataBytesWritten);
+    if (fullScale != 0) takeCounters.clipped.store(true);
 
     // Selected sequence: channel 0 of a stereo packet, otherwise the whole packet.
     const float* sel = samples;

@@ -83,9 +83,11 @@ bool writeAll(Mp3Destination& out, const unsigned char* bytes, int count) {
 
 // Reads the sample data (byte 44 to the end of the file; the header's dataSize is not trusted,
 // so a recording whose header still holds the placeholder converts fully) and writes the encoded
-// stream to `out`. Returns the text to show, or nullptr on success.
+// stream to `out`. Reports the part of `total` sample bytes read to `progress`, if any. Returns
+// the text to show, or nullptr on success.
 const wchar_t* encodeSamples(std::ifstream& in, Mp3Destination& out, lame_global_flags* gf,
-                             unsigned channels, EncodeBuffers& buf) {
+                             unsigned channels, EncodeBuffers& buf, std::uint64_t total,
+                             ExportProgress* progress) {
     // LAME raises a rate below 8 kHz (and one between two MP3 rates) to the next MP3 rate, so a
     // pass of a 1 kHz source would come out as 8 times as many samples, more than the MP3 buffer
     // holds. Each call gets at most what comes out as CHUNK_SAMPLES samples at the MP3 rate, the
@@ -103,11 +105,20 @@ const wchar_t* encodeSamples(std::ifstream& in, Mp3Destination& out, lame_global
     const auto readBytes = static_cast<std::streamsize>(framesPerRead * frameBytes);
     const unsigned char* raw = reinterpret_cast<const unsigned char*>(buf.chunk);
 
+    std::uint64_t read = 0;
+    int reported = -1;
+
     std::streamsize got = 0;
     do {
         in.read(reinterpret_cast<char*>(buf.chunk), readBytes);
         got = in.gcount();
         if (in.bad()) return READ_FAILED_TEXT;
+        read += static_cast<std::uint64_t>(got);
+        // One compare per 16 KB read; the sink hears of each new whole percent only.
+        if (progress != nullptr) {
+            const int percent = got == 0 ? 100 : std::min(wholePercent(read, total), 99);
+            if (percent > reported) progress->progressed(reported = percent);
+        }
         // The 1 to frameBytes-1 bytes of an incomplete last frame are dropped.
         const auto frames = static_cast<std::size_t>(got) / frameBytes;
         if (channels >= 2) {
@@ -179,7 +190,8 @@ LameHandle newEncoder(const WAVHeader& header) {
 }
 
 // Returns the text to show, or nullptr on success.
-const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& source) {
+const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& source,
+                           ExportProgress* progress) {
     // Both names are converted before any file is touched.
     fs::path sourcePath;
     fs::path destinationPath;
@@ -208,8 +220,14 @@ const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& 
     // than after the encoding.
     Mp3Destination mp3(destinationPath);
     if (!mp3.isOpen()) return CREATE_FAILED_TEXT;
+    // Progress is measured against the size the file has now (a take still being recorded grows
+    // past it; a pipe has none, and shows 99 % until it ends).
+    std::error_code sizeEc;
+    const std::uint64_t fileSize = fs::file_size(sourcePath, sizeEc);
+    const std::uint64_t total = sizeEc || fileSize < WAV_HEADER_SIZE ? 0 : fileSize - WAV_HEADER_SIZE;
     auto buffers = std::make_unique<EncodeBuffers>();
-    const wchar_t* failure = encodeSamples(in, mp3, gf.get(), header.numChannels, *buffers);
+    const wchar_t* failure =
+        encodeSamples(in, mp3, gf.get(), header.numChannels, *buffers, total, progress);
     gf.reset();
     in.close();
     if (failure == nullptr && !mp3.commit()) failure = WRITE_FAILED_TEXT;
@@ -218,14 +236,22 @@ const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& 
 
 }  // namespace
 
-void saveAsMP3(const std::wstring& destination, const std::wstring& source) {
+int wholePercent(std::uint64_t done, std::uint64_t total) {
+    if (done >= total) return 100;
+    return static_cast<int>(done * 100 / total);   // a file's bytes are far below 2^64 / 100
+}
+
+void saveAsMP3(const std::wstring& destination, const std::wstring& source, ExportProgress* progress) {
     // A thread body must not throw; the only thing left to throw here is an allocation failure.
     // The owners above have already closed the files and removed the temporary by now.
+    const wchar_t* failure = nullptr;
     try {
-        if (const wchar_t* failure = exportToMp3(destination, source)) showErrorBox(failure);
+        failure = exportToMp3(destination, source, progress);
     } catch (const std::exception&) {
-        showErrorBox(WRITE_FAILED_TEXT);
+        failure = WRITE_FAILED_TEXT;
     }
+    if (progress != nullptr) progress->finished(failure == nullptr);
+    if (failure != nullptr) showErrorBox(failure);
 }
 
 void noteExportStarted() {

@@ -8,6 +8,8 @@
 
 #include "app/app_state.h"
 #include "app/commands.h"
+#include "capture/wav_header.h"
+#include "export/mp3_export.h"
 #include "app/level_meter.h"
 #include "app/messaging.h"
 #include "display/frame_builder.h"
@@ -25,6 +27,7 @@ public:
     std::vector<std::wstring> dialogAnswers;  // consumed in order; empty string = cancel
     std::vector<std::string> events;
     std::wstring status = L"Ready";
+    std::wstring activity;
     bool failThreads = false;
     bool realThreads = false;
     bool spectrumViewFails = false;
@@ -39,6 +42,7 @@ public:
         return a;
     }
     void setStatusText(const std::wstring& text) override { status = text; }
+    void setActivityText(const std::wstring& text) override { activity = text; }
     void invalidateLevelMeter() override { events.push_back("invalidate"); }
     void destroyMainWindow() override { events.push_back("destroy-window"); }
     void postQuit() override { events.push_back("quit"); }
@@ -61,7 +65,7 @@ public:
         recordings.emplace_back(path, hwnd);
         return true;
     }
-    bool startExportThread(const std::wstring& dest, const std::wstring& source) override {
+    bool startExportThread(const std::wstring& dest, const std::wstring& source, std::uintptr_t) override {
         if (failThreads) return false;
         exports.emplace_back(dest, source);
         return true;
@@ -160,11 +164,44 @@ TEST(Commands, ExportTakesTheSourceOnTheGuiThread) {
     EXPECT_EQ(shell.exports[1], (std::pair<std::wstring, std::wstring>{L"/out/b.mp3", L"/rec/b.wav"}));
     EXPECT_TRUE(sink.errorBoxes().empty());
 
+
     shell.failThreads = true;
     shell.dialogAnswers = {L"/out/c.mp3"};
     onCommand(shell, IDC_EXPORT_MP3);
     ASSERT_EQ(sink.errorBoxes().size(), 1u);
     EXPECT_EQ(sink.errorBoxes()[0], EXPORT_THREAD_FAILED_TEXT);
+
+    // Both exports on the activity line, each with its progress, until it is over.
+    onAppMessage(shell, WM_APP_EXPORT_PROGRESS, exportMessageParam(2, 42));
+    EXPECT_EQ(shell.activity, L"Exporting a.mp3: 0 % · Exporting b.mp3: 42 %");
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(2, 1));
+    EXPECT_EQ(shell.activity, L"Exporting a.mp3: 0 % · MP3 saved: b.mp3");
+
+    // A recording into the file a running export reads is refused before the file is touched.
+    TempDir dir;
+    writeFileBytes(dir.file("src.wav"), {1});
+    savePath = dir.file("src.wav").wstring();
+    shell.failThreads = false;
+    shell.dialogAnswers = {L"/out/d.mp3", (dir.path() / "." / "src.wav").wstring(), dir.file("new.wav").wstring()};
+    onCommand(shell, IDC_EXPORT_MP3);
+    isRecording.store(false);
+    onCommand(shell, IDC_START_RECORDING);
+    EXPECT_EQ(sink.errorBoxes().back(), RECORDING_INTO_EXPORT_SOURCE_TEXT);
+    EXPECT_TRUE(shell.recordings.empty());
+    onCommand(shell, IDC_START_RECORDING);
+    EXPECT_EQ(shell.recordings.size(), 1u);
+
+    // Closing while exports run: the window stays and says why, and closes once they are over.
+    shell.events.clear();
+    onClose(shell);
+    EXPECT_EQ(shell.activity, L"Closing once the MP3 export is done · Exporting a.mp3: 0 % · Exporting d.mp3: 0 % · "
+                              L"MP3 saved: b.mp3");
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(1, 0));
+    EXPECT_EQ(shell.activity, L"Closing once the MP3 export is done · Exporting d.mp3: 0 %") << "no other MP3 saved";
+    EXPECT_TRUE(shell.events.empty());
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(4, 1));
+    EXPECT_EQ(shell.activity, L"MP3 saved: d.mp3");
+    EXPECT_EQ(shell.events, std::vector<std::string>{"destroy-window"});
 }
 
 TEST(Commands, PrivateMessagesCloseAndDestroy) {
@@ -173,7 +210,7 @@ TEST(Commands, PrivateMessagesCloseAndDestroy) {
     FakeShell shell;
     EXPECT_TRUE(onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0));
     EXPECT_EQ(shell.events, std::vector<std::string>{"invalidate"});
-    EXPECT_FALSE(onAppMessage(shell, 0x8003, 0));
+    EXPECT_FALSE(onAppMessage(shell, 0x8005, 0));
 
     // Done: status from the outcome, and the Start guard re-opens when the loop ended by itself.
     savePath = L"C:\\rec\\first.wav";
@@ -195,6 +232,23 @@ TEST(Commands, PrivateMessagesCloseAndDestroy) {
             EXPECT_EQ(text.find(L"Saved to"), std::wstring::npos) << o;
         }
     }
+
+    // The activity line follows the take through the figures the capture thread published.
+    takeCounters.sampleRate.store(48000);
+    takeCounters.channels.store(1);
+    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES);
+    takeCounters.dataBytes.store(2 * 48000 * 65);
+    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    EXPECT_EQ(shell.activity, L"Recording 1:05 · 48 kHz, 1 channel · 5.9 MB");
+    takeCounters.clipped.store(true);
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::Saved));
+    EXPECT_EQ(shell.activity, L"Recorded 1:05 · 48 kHz, 1 channel · 5.9 MB · Clipped: some samples reached full scale");
+    // Until the next Start; a take that fails to start shows no time.
+    shell.dialogAnswers = {L"/tmp/next.wav"};
+    onCommand(shell, IDC_START_RECORDING);
+    EXPECT_EQ(shell.activity, L"");
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::NoDevice));
+    EXPECT_EQ(shell.activity, L"");
 
     // Close while a capture thread lives: recording ends, window stays.
     shell.events.clear();
@@ -265,6 +319,29 @@ TEST(Commands, RecordingEndToEndWithAScriptedDevice) {
     EXPECT_EQ(shell.status, L"Saved to: " + path);
     EXPECT_EQ(readFileBytes(dir.file("take.wav")).size(), 44u + 960);
     EXPECT_EQ(std::count(shell.events.begin(), shell.events.end(), "invalidate"), 1);
+    EXPECT_EQ(shell.activity, L"Recorded 0:00 · 48 kHz, 1 channel · 0.0 MB");
+}
+
+TEST(Commands, ActivityLineTexts) {
+    EXPECT_EQ(durationText(48000 * 60 - 1, 48000), L"0:59");
+    EXPECT_EQ(durationText(8000 * 600, 8000), L"10:00");
+    EXPECT_EQ(durationText(384000ull * 3600, 384000), L"1:00:00");
+    EXPECT_EQ(durationText(44100ull * (10 * 3600 + 62), 44100), L"10:01:02");
+    EXPECT_EQ(formatText(48000, 2), L"48 kHz, 2 channels");
+    EXPECT_EQ(formatText(44100, 1), L"44.1 kHz, 1 channel");
+    EXPECT_EQ(formatText(11025, 8), L"11.025 kHz, 8 channels");
+    EXPECT_EQ(megabytesText(44), L"0.0 MB");
+    EXPECT_EQ(megabytesText(16 * 1048576 - 1), L"15.9 MB");
+    EXPECT_EQ(megabytesText(0xFFFFFFFFull), L"4095.9 MB");
+    // 48 kHz stereo: whole frames of the limit count; shown from 10 minutes (115200000 bytes) on.
+    const std::uint64_t limit = WAV_MAX_DATA_BYTES - WAV_MAX_DATA_BYTES % 4;
+    EXPECT_EQ(timeLeftText(limit - 115200004, WAV_MAX_DATA_BYTES, 48000, 2), L"");
+    EXPECT_EQ(timeLeftText(limit - 115200000, WAV_MAX_DATA_BYTES, 48000, 2), L"10:00 left before the WAV size limit");
+    EXPECT_EQ(timeLeftText(limit - 3, WAV_MAX_DATA_BYTES, 48000, 2), L"0:00 left before the WAV size limit");
+    EXPECT_EQ(wholePercent(0, 0), 100);
+    EXPECT_EQ(wholePercent(2, 3), 66);
+    EXPECT_EQ(wholePercent(0xFFFFFFFFull, 0x100000000ull), 99);
+    EXPECT_EQ(exportProgressText(L"a.mp3", 42), L"Exporting a.mp3: 42 %");
 }
 
 TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {

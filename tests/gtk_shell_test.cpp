@@ -86,6 +86,7 @@ public:
     FailingViewShell(GtkMainWindowShell& inner, HWND failing) : inner_(inner), failing_(failing) {}
     std::wstring browseSavePath() override { return inner_.browseSavePath(); }
     void setStatusText(const std::wstring& t) override { inner_.setStatusText(t); }
+    void setActivityText(const std::wstring& t) override { inner_.setActivityText(t); }
     void invalidateLevelMeter() override { inner_.invalidateLevelMeter(); }
     void destroyMainWindow() override { inner_.destroyMainWindow(); }
     void postQuit() override { inner_.postQuit(); }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -124,9 +125,31 @@ Mp3Stream walkMp3(const std::vector<unsigned char>& f) {
 }
 
 
+// What an export reports of itself, as the activity line hears it.
+struct ProgressLog final : ExportProgress {
+    const RecordingMessaging* sink = nullptr;
+    std::vector<int> percents;
+    int finishes = 0;
+    bool saved = false;
+    std::size_t boxesBeforeFinish = 0;
+    void progressed(int percent) override { percents.push_back(percent); }
+    void finished(bool s) override { ++finishes, saved = s, boxesBeforeFinish = sink->errorBoxes().size(); }
+};
+ProgressLog lastProgress;
+
+// Every export ends once, before its error box, saved exactly when no box is shown; the reading
+// reported rises, to 100 when saved.
 std::vector<std::wstring> exportAndCollectBoxes(const fs::path& destination, const fs::path& source) {
     RecordingMessaging sink;
-    saveAsMP3(destination.wstring(), source.wstring());
+    lastProgress = ProgressLog();
+    lastProgress.sink = &sink;
+    saveAsMP3(destination.wstring(), source.wstring(), &lastProgress);
+    EXPECT_EQ(lastProgress.finishes, 1);
+    EXPECT_EQ(lastProgress.boxesBeforeFinish, 0u);
+    EXPECT_EQ(lastProgress.saved, sink.errorBoxes().empty());
+    const auto& p = lastProgress.percents;
+    EXPECT_TRUE(std::adjacent_find(p.begin(), p.end(), std::greater_equal<int>()) == p.end());
+    EXPECT_TRUE(!lastProgress.saved || (!p.empty() && p.back() == 100));
     return sink.errorBoxes();
 }
 
@@ -294,6 +317,10 @@ TEST(Mp3Export, InfoFrameCarriesTheFinalCountsAndEveryWholeFrameIsEncoded) {
         EXPECT_EQ(s.infoBytes, mp3.size());
         EXPECT_EQ(s.sampleRate, static_cast<unsigned>(c.rate));
         EXPECT_EQ(s.encodedSamples(), static_cast<long>(c.frames)) << "delay " << s.delay << " padding " << s.padding;
+        if (c.frames == 3 * 44100) {   // 16384 bytes a read of 264600; 100 once all is read
+            EXPECT_EQ(lastProgress.percents, (std::vector<int>{6, 12, 18, 24, 30, 37, 43, 49, 55, 61, 68,
+                                                               74, 80, 86, 92, 99, 100}));
+        }
     }
 }
 

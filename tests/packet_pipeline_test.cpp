@@ -75,6 +75,7 @@ TEST(PacketPipeline, StereoMonoAndFourChannelPackets) {
     processCapturePacket(stereo.data(), 480, 2, file, written, hwnd);
     EXPECT_EQ(file.str().size(), 1920u);
     EXPECT_EQ(written, 100u + 1920);
+    EXPECT_EQ(takeCounters.dataBytes.load(), written);
     const auto pcm = fileSamples(file);
     for (std::size_t i = 0; i < 960; ++i) ASSERT_EQ(pcm[i], floatToPCM16(stereo[i])) << i;
     auto wave = waveform();
@@ -114,6 +115,13 @@ TEST(PacketPipeline, StereoMonoAndFourChannelPackets) {
     EXPECT_EQ(waveform().size(), 400u);
     EXPECT_EQ(fftInput().size(), 400u);
     EXPECT_NEAR(currentLevel.load(), 0.4f, 1e-6f);  // sqrt(0.64 / 4): taken over all 400
+
+    // Clipping: full scale reached before the clamp, in any channel; not a NaN, not just below.
+    const float nearly[4] = {std::nanf(""), 0.99999f, -0.99999f, 0.0f}, full[4] = {0.0f, 0.0f, 0.0f, -1.0f};
+    processCapturePacket(nearly, 2, 2, quadFile, written, hwnd);
+    EXPECT_FALSE(takeCounters.clipped.load());
+    processCapturePacket(full, 2, 2, quadFile, written, hwnd);
+    EXPECT_TRUE(takeCounters.clipped.load());
 }
 
 TEST(PacketPipeline, FeedsTheNewest1024SamplesEvery1024) {

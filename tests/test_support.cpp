@@ -54,6 +54,10 @@ void resetSharedState() {
     savePath = L"output.wav";
     currentLevel.store(0.0f);
     glRunning.store(true);
+    activityLine = ActivityLine();
+    for (auto* n : {&takeCounters.sampleRate, &takeCounters.channels}) n->store(0);
+    for (auto* n : {&takeCounters.dataLimit, &takeCounters.dataBytes}) n->store(0);
+    takeCounters.clipped.store(false);
     {
         std::lock_guard<std::mutex> lock(fftInputMutex);
         fftInputBuffer.clear();

@@ -18,6 +18,7 @@ work=$(mktemp -d /tmp/sonabel-e2e.XXXXXX)
 out="$work/recordings"
 mkdir -p "$out"
 status="$work/status.log"
+activity="$work/activity.log"   # what the activity line's label held, each time it changed
 app_pid=""
 
 cleanup() {
@@ -29,10 +30,11 @@ trap cleanup EXIT
 
 last_status() { [ -s "$status" ] && tail -n 1 "$status"; }
 status_is() { [ "$(last_status)" = "$1" ]; }
+activity_has() { [ -s "$activity" ] && tail -n 1 "$activity" | grep -q -- "$1"; }
 
 start_app() {
   : >"$status"
-  SONABEL_STATUS_LOG="$status" "$app" >"$artifacts/app-$1.log" 2>&1 &
+  SONABEL_STATUS_LOG="$status" SONABEL_ACTIVITY_LOG="$activity" "$app" >"$artifacts/app-$1.log" 2>&1 &
   app_pid=$!
   win=$(find_window '^Sonabel with FFT$' 20)
   [ -n "$win" ] || { bad "$1: main window appears"; return 1; }
@@ -90,6 +92,11 @@ full=$("$checker" meter 0.35355)
 full_bar=$(field meter_expected "$full")
 tone_shown() { shot=$(screenshot recording); near "$(field meter_bar "$shot")" "$full_bar" 3; }
 until_true 5 tone_shown
+# The activity line counts the take's length from the frames written: it advances.
+seconds_shown() { tail -n 1 "$activity" | sed -n 's/^Recording \([0-9]*\):\([0-9][0-9]\) · 48 kHz, 1 channel · [0-9.]* MB\( · .*\)\{0,1\}$/\1 \2/p' | awk '{ print $1 * 60 + $2 }'; }
+first=$(seconds_shown)
+expect "record: the activity line shows the take's length ($first s), format and size, and advances" \
+  until_true 5 eval '[ -n "$first" ] && [ "$(seconds_shown)" -gt "$first" ]'
 stopping=$(now); click_stop
 expect "record: status line shows Saved to: and the path" until_true 10 status_is "Saved to: $take"; stopped=$(now)
 check_wav record "$take"
@@ -247,7 +254,7 @@ stop_xvfb
 start_xvfb -extension GLX || exit 1
 start_pulse && start_tone || exit 1
 : >"$status"
-SONABEL_STATUS_LOG="$status" "$app" >"$artifacts/app-no-gl.log" 2>&1 &
+SONABEL_STATUS_LOG="$status" SONABEL_ACTIVITY_LOG="$activity" "$app" >"$artifacts/app-no-gl.log" 2>&1 &
 app_pid=$!
 box=$(find_window '^Error$' 20)
 expect "no GL: the error box appears at start-up" [ -n "$box" ]
@@ -269,15 +276,21 @@ expect "no GL: the WAV is a 1 kHz tone" near "$(field frequency "$wavinfo")" 100
 expect "no GL: no waveform is drawn" [ "$(field waveform_green "$shot")" = 0 ]
 expect "no GL: the level meter still moves" [ "$(field meter_bar "$shot")" -gt 100 ]
 
-# Close while an export runs: the window goes at once, the process stays until the MP3 is
-# complete. A 5-minute recording (put in place of the last take) gives the export some work.
-sox -q -n -r 48000 -c 1 -b 16 "$nogl" synth 300 sine 1000 vol 0.5
+# A long export shows its progress, then names the MP3. Closing during the next one: the window
+# says it closes once the export is done, and does then; the MP3 is complete. A 20-minute
+# recording (put in place of the last take) gives the exports some work.
+sox -q -n -r 48000 -c 1 -b 16 "$nogl" synth 1200 sine 1000 vol 0.5
+click_export
+expect "long export: save dialog accepts the path" choose_path "$out/first long.mp3"
+expect "long export: the activity line shows its progress" until_true 30 grep -q "Exporting first long.mp3: [0-9]* %" "$activity"
+expect "long export: the activity line then names the MP3" until_true 60 activity_has "MP3 saved: first long.mp3$"
 long_mp3="$out/long export.mp3"
 click_export
 expect "export then close: save dialog accepts the path" choose_path "$long_mp3"
 "$send_close" "$win"
-expect "export then close: the window goes at once" until_true 5 window_gone '^Sonabel with FFT$'
-kill -0 "$app_pid" 2>/dev/null && echo "     the process outlived its window while the export ran"
+expect "export then close: the window stays, saying it closes once the export is done" \
+  until_true 10 grep -q "^Closing once the MP3 export is done · .*Exporting long export.mp3" "$activity"
+expect "export then close: the window goes once the export is done" until_true 60 window_gone '^Sonabel with FFT$'
 close_code=""
 for _ in $(seq 600); do
   kill -0 "$app_pid" 2>/dev/null || { wait "$app_pid"; close_code=$?; break; }
@@ -288,7 +301,7 @@ expect "export then close: process exits with status 0" [ "$close_code" = 0 ]
 mpg123 -q -w "$work/long.wav" "$long_mp3" 2>/dev/null
 long=$("$checker" wav "$work/long.wav")
 echo "     exported MP3 decodes to $(field duration "$long") s"
-expect "export then close: the MP3 is complete (300 s)" near "$(field duration "$long")" 300 0.1
+expect "export then close: the MP3 is complete (1200 s)" near "$(field duration "$long")" 1200 0.1
 
 echo "linux_e2e: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -3,7 +3,7 @@
 // Windows end-to-end test (run under Wine next to the app). One action per run; exit status 0
 // when the action succeeded. Paths may be given as Unix paths; they become Z:\... paths.
 //   win32_driver wait-window SECONDS      the main window exists
-//   win32_driver layout                   window, seven controls and GL views as laid out
+//   win32_driver layout                   window, eight controls and GL views as laid out
 //   win32_driver origin                   prints the client area's screen position "X Y"
 //   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
 //   win32_driver start-cancel             clicks Start, cancels the dialog
@@ -12,6 +12,7 @@
 //                                         prints the Unix time of the call
 //   win32_driver status                   prints the status line (UTF-8)
 //   win32_driver wait-status TEXT SECONDS the status line becomes TEXT
+//   win32_driver activity [TEXT SECONDS]  prints the activity line (once it contains TEXT)
 //   win32_driver error-box TEXT SECONDS   an "Error" box saying TEXT appears; dismisses it
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -121,6 +122,7 @@ int layout(HWND main) {
         {L"STATIC", L"", CHILD | SS_OWNERDRAW, 20, 90, 1160, 20, 3},
         {L"STATIC", L"", CHILD, 20, 120, 1160, 80, 1101},
         {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
+        {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 380, 20, 800, 30, 11},
     };
     RECT outer;
     GetWindowRect(main, &outer);
@@ -131,9 +133,9 @@ int layout(HWND main) {
            "main window: outer size 1200 x 1400 (got " + std::to_string(outer.right - outer.left) +
                " x " + std::to_string(outer.bottom - outer.top) + ")");
     const std::vector<HWND> children = directChildren(main);
-    expect(children.size() == 7, "main window: seven controls (got " +
+    expect(children.size() == 8, "main window: eight controls (got " +
                                      std::to_string(children.size()) + ")");
-    for (std::size_t i = 0; i < children.size() && i < 7; ++i) {
+    for (std::size_t i = 0; i < children.size() && i < 8; ++i) {
         const Expected& e = controls[i];
         const HWND c = children[i];
         const RECT r = rectIn(c, main);
@@ -292,6 +294,11 @@ int main() {
     if (action == L"wait-status") {
         const bool ok = waitFor(seconds, [&] { return textOf(statusLine(main)) == arg; });
         std::printf("%s\n", utf8(textOf(statusLine(main))).c_str());
+        return ok ? 0 : 1;
+    }
+    if (action == L"activity") {
+        const bool ok = waitFor(seconds, [&] { return textOf(GetDlgItem(main, 11)).find(arg) != std::wstring::npos; });
+        std::printf("%s\n", utf8(textOf(GetDlgItem(main, 11))).c_str());
         return ok ? 0 : 1;
     }
     std::printf("usage: see the comment at the top of win32_driver.cpp\n");

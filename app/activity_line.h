@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The activity line right of the buttons: what the recorder is doing, in one line of text. While
+// a take records, its length (from the frames written, not the clock), format and file size, and
+// the time left once the WAV size limit is less than 10 minutes away; after it, its final length
+// and size; clipping until the next Start; the running MP3 exports' progress, the last MP3 saved,
+// and a close that waits for an export. Every text the line shows, and the box that refuses a
+// recording into an export's source, is made in activity_line.cpp. The text functions are pure;
+// ActivityLine belongs to the GUI thread.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A recording into the file a running export reads would truncate that export's source.
+extern const wchar_t* const RECORDING_INTO_EXPORT_SOURCE_TEXT;
+
+// Whole seconds of `frames` at `sampleRate` (rounded down): "M:SS" below one hour, "H:MM:SS" from
+// one hour on.
+std::wstring durationText(std::uint64_t frames, std::int32_t sampleRate);
+// "48 kHz, 2 channels", "44.1 kHz, 1 channel", "11.025 kHz, 8 channels".
+std::wstring formatText(std::int32_t sampleRate, std::int32_t channels);
+// The size in MB of 1,048,576 bytes (as Windows counts them, and as the "4 GB" limit is meant),
+// one decimal, rounded down: "0.0 MB", "15.2 MB".
+std::wstring megabytesText(std::uint64_t bytes);
+// "9:59 left before the WAV size limit" once at most 10 minutes of audio fit before `dataLimit`
+// (sample bytes, whole frames of it counted), else empty.
+std::wstring timeLeftText(std::uint64_t dataBytes, std::uint64_t dataLimit, std::int32_t sampleRate,
+                          std::int32_t channels);
+// "Exporting name: 42 %" (`percent` of the source read).
+std::wstring exportProgressText(const std::wstring& name, int percent);
+
+// A take's figures as the capture thread publishes them (app_state.h, takeCounters).
+struct TakeFigures {
+    std::int32_t sampleRate = 0;
+    std::int32_t channels = 0;
+    std::uint64_t dataBytes = 0;   // sample bytes written, header not counted
+    std::uint64_t dataLimit = 0;   // sample bytes the file may hold
+    bool clipped = false;          // a sample reached full scale before the clamp
+};
+
+// What the line says, kept from the GUI thread's messages. Each update returns true when the
+// line's text may have changed.
+class ActivityLine {
+public:
+    // Start: the take shown so far and its clipping go; the new take shows once it records.
+    void takeStarted();
+    // A level update: the take records. Redraws only when a quarter second more audio is written
+    // or clipping appears, not for every packet. Figures without a format are ignored.
+    bool takeRecording(const TakeFigures& figures);
+    // The done message: a saved take shows its final figures, a failed one none.
+    void takeEnded(const TakeFigures& figures, bool saved);
+
+    // A new export to `destination` reading `source`; returns its id (never 0).
+    std::uintptr_t exportStarted(const std::wstring& destination, const std::wstring& source);
+    bool exportProgressed(std::uintptr_t id, int percent);
+    // The export is over; `saved` when its MP3 is in place (a failure has its own error box).
+    void exportFinished(std::uintptr_t id, bool saved);
+    bool exporting() const { return !exports_.empty(); }
+    // True when `path` names the same file as a running export's source.
+    bool exportReads(const std::wstring& path) const;
+
+    // The window was asked to close while exports run: it waits for them, and says so.
+    void closeRequested() { closing_ = true; }
+    bool closing() const { return closing_; }
+
+    std::wstring text() const;
+    // The text, when it differs from the one last taken.
+    bool takeNewText(std::wstring& text);
+
+private:
+    struct RunningExport {
+        std::uintptr_t id;
+        std::wstring name;     // the MP3's file name
+        std::wstring source;
+        int percent;
+    };
+    enum class TakePhase { None, Recording, Ended };
+
+    TakePhase phase_ = TakePhase::None;
+    TakeFigures take_;
+    bool clipped_ = false;
+    std::uint64_t shownQuarter_ = 0;   // quarter seconds of audio in the last redraw
+    std::vector<RunningExport> exports_;
+    std::uintptr_t lastExportId_ = 0;
+    std::wstring savedName_;           // the last export that finished, if it was saved
+    bool closing_ = false;
+    std::wstring shown_;
+};

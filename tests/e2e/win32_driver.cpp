@@ -228,14 +228,20 @@ int chooseThrough(HWND main, int commandId, const std::wstring* path) {
 }
 
 int errorBox(const std::wstring& text, double seconds) {
+    // The box is found as soon as it exists, a moment before its text does on a loaded machine:
+    // waited for until it says TEXT.
     HWND box = nullptr;
-    waitFor(seconds, [&] { return (box = FindWindowW(L"#32770", L"Error")) != nullptr; });
+    bool saysIt = false;
+    waitFor(seconds, [&] {
+        box = FindWindowW(L"#32770", L"Error");
+        if (box != nullptr)
+            for (HWND c : directChildren(box)) saysIt = saysIt || textOf(c) == text;
+        return saysIt;
+    });
     if (box == nullptr) {
         std::printf("FAIL no Error box appeared\n");
         return 1;
     }
-    bool saysIt = false;
-    for (HWND c : directChildren(box)) saysIt = saysIt || textOf(c) == text;
     std::printf("%s the Error box says \"%s\"\n", saysIt ? "ok  " : "FAIL", utf8(text).c_str());
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return saysIt && waitFor(10, [&] { return !IsWindow(box); }) ? 0 : 1;

@@ -1,15 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/frame_builder.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
+#include "analysis/spectrogram_levels.h"
 #include "app/app_state.h"
 
 namespace {
 
 std::atomic<bool> repaintRequested{false};
+std::atomic<bool> spectrogramRepaintRequested{false};
 std::atomic<bool> viewHidden{false};
+
+// The colour map's stops, evenly spaced from the floor (black) to 0 dBFS (near white); each
+// is brighter than the one before, and so is every colour between two of them.
+constexpr unsigned char COLOUR_STOPS[][3] = {
+    {0, 0, 0},      {22, 11, 57},  {66, 10, 104}, {106, 23, 110}, {147, 38, 103}, {188, 55, 84},
+    {221, 81, 58},  {243, 120, 25}, {252, 165, 10}, {246, 215, 70}, {255, 255, 225}};
+constexpr int LAST_STOP = static_cast<int>(sizeof COLOUR_STOPS / sizeof COLOUR_STOPS[0]) - 1;
 
 }  // namespace
 
@@ -18,7 +29,10 @@ std::size_t waveformStep(std::size_t sampleCount) {
     return step == 0 ? 1 : step;
 }
 
-void requestViewRepaint() { repaintRequested.store(true); }
+void requestViewRepaint() {
+    repaintRequested.store(true);
+    spectrogramRepaintRequested.store(true);
+}
 
 void setViewHidden(bool hidden) {
     // Stored before the request, so the frame the request causes is drawn.
@@ -71,4 +85,62 @@ void buildSpectrumVertices(const std::vector<float>& bins, std::vector<Vertex2>&
     const float size = static_cast<float>(bins.size());
     for (std::size_t i = 0; i < bins.size(); ++i)
         out.push_back({(static_cast<float>(i) / size) * 2.0f - 1.0f, bins[i]});
+}
+
+bool spectrogramNeedsDrawing(SpectrogramSnapshot& s) {
+    if (viewHidden.load()) return false;
+    bool changed = spectrogramRepaintRequested.exchange(false) || !s.copied;
+    s.copied = true;
+    s.newLevels.clear();
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    const SpectrogramHistory& h = spectrogramHistory;
+    if (h.take() != s.take) {
+        s.take = h.take();
+        s.columns = 0;
+        changed = true;
+    }
+    s.sampleRate = h.sampleRate();
+    if (h.columns() == s.columns) return changed;
+    // Only whole copies of the ring's columns leave the lock; the newest ring-full at most.
+    s.firstNew = std::max(s.columns, h.columns() - std::min<std::uint64_t>(h.columns(), SPECTROGRAM_COLUMNS));
+    for (std::uint64_t c = s.firstNew; c < h.columns(); ++c)
+        s.newLevels.insert(s.newLevels.end(), h.column(c), h.column(c) + SPECTROGRAM_ROWS);
+    s.columns = h.columns();
+    return true;
+}
+
+void spectrogramColour(float dbfs, unsigned char rgb[3]) {
+    const float position =
+        std::clamp((dbfs - SPECTROGRAM_FLOOR_DBFS) / -SPECTROGRAM_FLOOR_DBFS, 0.0f, 1.0f) * LAST_STOP;
+    const int stop = std::min(static_cast<int>(position), LAST_STOP - 1);
+    const float t = position - static_cast<float>(stop);
+    for (int i = 0; i < 3; ++i) {
+        const float from = COLOUR_STOPS[stop][i], to = COLOUR_STOPS[stop + 1][i];
+        rgb[i] = static_cast<unsigned char>(from + (to - from) * t + 0.5f);
+    }
+}
+
+void buildSpectrogramTexels(const SpectrogramSnapshot& s, std::size_t begin, std::size_t count,
+                            std::vector<unsigned char>& out) {
+    out.resize(count * SPECTROGRAM_ROWS * 4);
+    for (std::size_t c = 0; c < count; ++c) {
+        const float* levels = s.newLevels.data() + (begin + c) * SPECTROGRAM_ROWS;
+        for (std::size_t r = 0; r < SPECTROGRAM_ROWS; ++r) {
+            unsigned char* texel = &out[(r * count + c) * 4];
+            spectrogramColour(levels[r], texel);
+            texel[3] = 255;
+        }
+    }
+}
+
+void buildSpectrogramGuides(std::int32_t sampleRate, float left, std::vector<Vertex2>& out) {
+    out.clear();
+    if (sampleRate <= 0) return;
+    for (const double hz : {100.0, 1000.0, 10000.0}) {
+        const double height = spectrogramHeight(hz, sampleRate);
+        if (height <= 0.0 || height >= 1.0) continue;
+        const float y = static_cast<float>(height * 2.0 - 1.0);
+        out.push_back({left, y});
+        out.push_back({1.0f, y});
+    }
 }

@@ -65,6 +65,7 @@ void resetSharedState() {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
+        spectrogramHistory.clear();
     }
 }
 

@@ -89,24 +89,32 @@ void buildSpectrumVertices(const std::vector<float>& bins, std::vector<Vertex2>&
 
 bool spectrogramNeedsDrawing(SpectrogramSnapshot& s) {
     if (viewHidden.load()) return false;
-    bool changed = spectrogramRepaintRequested.exchange(false) || !s.copied;
+    bool now = spectrogramRepaintRequested.exchange(false) || !s.copied;
     s.copied = true;
-    s.newLevels.clear();
-    std::lock_guard<std::mutex> lock(spectrumMutex);
-    const SpectrogramHistory& h = spectrogramHistory;
-    if (h.take() != s.take) {
-        s.take = h.take();
-        s.columns = 0;
-        changed = true;
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        const SpectrogramHistory& h = spectrogramHistory;
+        if (h.take() != s.take) {
+            s.take = h.take();
+            s.columns = 0;
+            s.newLevels.clear();
+            now = true;
+        }
+        s.sampleRate = h.sampleRate();
+        if (h.columns() > s.columns) {
+            // The ring keeps the newest SPECTROGRAM_COLUMNS; copies leave the lock, no pointer.
+            const std::uint64_t first =
+                std::max(s.columns, h.columns() - std::min<std::uint64_t>(h.columns(), SPECTROGRAM_COLUMNS));
+            if (first != s.columns) s.newLevels.clear();
+            if (s.newLevels.empty()) s.firstNew = first;
+            for (std::uint64_t c = first; c < h.columns(); ++c)
+                s.newLevels.insert(s.newLevels.end(), h.column(c), h.column(c) + SPECTROGRAM_ROWS);
+            s.columns = h.columns();
+        }
     }
-    s.sampleRate = h.sampleRate();
-    if (h.columns() == s.columns) return changed;
-    // Only whole copies of the ring's columns leave the lock; the newest ring-full at most.
-    s.firstNew = std::max(s.columns, h.columns() - std::min<std::uint64_t>(h.columns(), SPECTROGRAM_COLUMNS));
-    for (std::uint64_t c = s.firstNew; c < h.columns(); ++c)
-        s.newLevels.insert(s.newLevels.end(), h.column(c), h.column(c) + SPECTROGRAM_ROWS);
-    s.columns = h.columns();
-    return true;
+    if (!s.newLevels.empty() && ++s.passesWaited >= SPECTROGRAM_PASSES_PER_FRAME) now = true;
+    if (now) s.passesWaited = 0;
+    return now;
 }
 
 void spectrogramColour(float dbfs, unsigned char rgb[3]) {
@@ -131,16 +139,12 @@ void buildSpectrogramTexels(const SpectrogramSnapshot& s, std::size_t begin, std
             texel[3] = 255;
         }
     }
-}
-
-void buildSpectrogramGuides(std::int32_t sampleRate, float left, std::vector<Vertex2>& out) {
-    out.clear();
-    if (sampleRate <= 0) return;
+    if (s.sampleRate <= 0) return;
     for (const double hz : {100.0, 1000.0, 10000.0}) {
-        const double height = spectrogramHeight(hz, sampleRate);
-        if (height <= 0.0 || height >= 1.0) continue;
-        const float y = static_cast<float>(height * 2.0 - 1.0);
-        out.push_back({left, y});
-        out.push_back({1.0f, y});
+        const int row = spectrogramRow(hz, s.sampleRate, static_cast<int>(SPECTROGRAM_ROWS));
+        if (row < 0 || row >= static_cast<int>(SPECTROGRAM_ROWS)) continue;
+        unsigned char* line = &out[static_cast<std::size_t>(row) * count * 4];
+        for (std::size_t i = 0; i < count * 4; ++i)
+            if (i % 4 != 3) line[i] = static_cast<unsigned char>(line[i] + (255 - line[i]) / 4);
     }
 }

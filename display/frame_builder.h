@@ -50,13 +50,22 @@ struct SpectrogramSnapshot {
     std::uint64_t columns = 0;       // columns of that take copied so far
     std::int32_t sampleRate = 0;     // the take's, for the guide lines
     std::uint64_t firstNew = 0;      // index of newLevels' first column
-    std::vector<float> newLevels;    // columns copied by the last call, SPECTROGRAM_ROWS each
+    std::vector<float> newLevels;    // columns copied, not drawn yet, SPECTROGRAM_ROWS each;
+                                     // the drawer empties it
+    int passesWaited = 0;            // calls since a column waits to be drawn
 };
 
+// Calls that new columns wait before they are drawn: the spectrogram moves every fifth pass of
+// the render loop (about 11 times a second, 4 or 5 pixels a time) instead of every column
+// (43 a second). A frame of the second view costs as much as one of the first, and the history
+// moves slowly.
+constexpr int SPECTROGRAM_PASSES_PER_FRAME = 5;
+
 // Whether the spectrum view must be drawn: never while hidden; otherwise the first call, a new
-// take (Start), a new column, or a repaint requested since the last call. Copies, under
-// spectrumMutex, the columns added since the last call (the newest SPECTROGRAM_COLUMNS at most)
-// into newLevels, which is emptied otherwise. Render thread.
+// take (Start), a repaint requested since the last call, or new columns that have waited
+// SPECTROGRAM_PASSES_PER_FRAME calls. Appends, under spectrumMutex, the columns added since the
+// last call to newLevels (after a gap of more than SPECTROGRAM_COLUMNS, only the newest ones).
+// Render thread.
 bool spectrogramNeedsDrawing(SpectrogramSnapshot& snapshot);
 
 // The colour of a level: black at SPECTROGRAM_FLOOR_DBFS and below, through purple, red, orange
@@ -65,13 +74,11 @@ bool spectrogramNeedsDrawing(SpectrogramSnapshot& snapshot);
 void spectrogramColour(float dbfs, unsigned char rgb[3]);
 
 // RGBA texels (4 bytes each) of `count` columns of newLevels from its column `begin` on, laid
-// out as a sub-image `count` wide and SPECTROGRAM_ROWS high, row 0 first. `out` is resized.
+// out as a sub-image `count` wide and SPECTROGRAM_ROWS high, row 0 first. The rows of 100 Hz,
+// 1 kHz and 10 kHz (those below the Nyquist frequency) are lightened a quarter of the way to
+// white: faint guide lines. `out` is resized.
 void buildSpectrogramTexels(const SpectrogramSnapshot& snapshot, std::size_t begin,
                             std::size_t count, std::vector<unsigned char>& out);
-
-// The faint guide lines at 100 Hz, 1 kHz and 10 kHz (those below the Nyquist frequency), from
-// x = `left` to the right edge: two vertices per line. Nothing when the rate is unknown (0).
-void buildSpectrogramGuides(std::int32_t sampleRate, float left, std::vector<Vertex2>& out);
 
 // Thinned waveform of the frame's picked samples: step = n / GL_VIEW_FULL_WIDTH (at least 1) for
 // the n samples the buffer held; for i = 0, step, ... < n one vertex (i / n * 2 - 1,

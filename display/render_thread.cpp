@@ -18,7 +18,6 @@ namespace {
 constexpr auto FRAME_PAUSE = std::chrono::milliseconds(16);
 // OpenGL 1.1 textures have power-of-two sizes: the spectrogram's rows are the lower part.
 constexpr GLsizei TEXTURE_HEIGHT = 128;
-constexpr GLfloat GUIDE_ALPHA = 0.25f;
 
 std::atomic<int> glViewScale{1};
 
@@ -35,7 +34,6 @@ struct FrameScratch {
 struct SpectrogramScratch {
     SpectrogramSnapshot snapshot;
     std::vector<unsigned char> texels;
-    std::vector<Vertex2> guides;
     GLuint texture = 0;   // made by the first frame
 };
 
@@ -88,11 +86,12 @@ void uploadNewColumns(SpectrogramScratch& s) {
                         SPECTROGRAM_ROWS, GL_RGBA, GL_UNSIGNED_BYTE, s.texels.data());
         done += run;
     }
+    s.snapshot.newLevels.clear();   // drawn from now on
 }
 
 // Draws the spectrogram and presents it: the take's newest columns from the right edge
-// leftwards (time runs right to left), over them the guide lines; black where the take has no
-// column yet, all black before the first take.
+// leftwards (time runs right to left); black where the take has no column yet, all black
+// before the first take.
 void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
     beginFrame(window);
     if (s.texture == 0) {
@@ -104,6 +103,7 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
         glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+        glEnable(GL_TEXTURE_2D);   // all this context draws is the textured quad
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, SPECTROGRAM_COLUMNS, TEXTURE_HEIGHT, 0, GL_RGBA,
                      GL_UNSIGNED_BYTE, nullptr);   // never drawn before a column is uploaded
     }
@@ -117,7 +117,6 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         const float right = static_cast<float>(snap.columns % SPECTROGRAM_COLUMNS) / SPECTROGRAM_COLUMNS;
         const float oldest = right - static_cast<float>(shown) / SPECTROGRAM_COLUMNS;
         const float top = static_cast<float>(SPECTROGRAM_ROWS) / TEXTURE_HEIGHT;
-        glEnable(GL_TEXTURE_2D);
         glBegin(GL_QUADS);
         glTexCoord2f(oldest, 0.0f);
         glVertex2f(left, -1.0f);
@@ -128,15 +127,6 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         glTexCoord2f(oldest, top);
         glVertex2f(left, 1.0f);
         glEnd();
-        glDisable(GL_TEXTURE_2D);
-        buildSpectrogramGuides(snap.sampleRate, left, s.guides);
-        glEnable(GL_BLEND);
-        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-        glColor4f(1.0f, 1.0f, 1.0f, GUIDE_ALPHA);
-        glBegin(GL_LINES);
-        for (const Vertex2& v : s.guides) glVertex2f(v.x, v.y);
-        glEnd();
-        glDisable(GL_BLEND);
     }
     glfwSwapBuffers(window);
 }

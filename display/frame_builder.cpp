@@ -15,11 +15,12 @@ std::atomic<bool> repaintRequested{false};
 std::atomic<bool> spectrogramRepaintRequested{false};
 std::atomic<bool> viewHidden{false};
 
-// The colour map's stops, evenly spaced from the floor (black) to 0 dBFS (near white); each
-// is brighter than the one before, and so is every colour between two of them.
+// The colour map's stops, evenly spaced from the floor (black) to 0 dBFS (near white): black,
+// violet, crimson, orange, pale yellow (a magma-like map). No channel ever decreases from one
+// stop to the next, so every colour is at least as bright as those below it, rounded or not.
 constexpr unsigned char COLOUR_STOPS[][3] = {
-    {0, 0, 0},      {22, 11, 57},  {66, 10, 104}, {106, 23, 110}, {147, 38, 103}, {188, 55, 84},
-    {221, 81, 58},  {243, 120, 25}, {252, 165, 10}, {246, 215, 70}, {255, 255, 225}};
+    {0, 0, 0},     {30, 4, 40},    {80, 8, 80},    {125, 15, 90},  {170, 30, 90},  {205, 55, 90},
+    {230, 90, 90}, {245, 130, 90}, {252, 175, 95}, {254, 215, 130}, {255, 250, 225}};
 constexpr int LAST_STOP = static_cast<int>(sizeof COLOUR_STOPS / sizeof COLOUR_STOPS[0]) - 1;
 
 }  // namespace

@@ -68,9 +68,9 @@ constexpr int SPECTROGRAM_PASSES_PER_FRAME = 5;
 // Render thread.
 bool spectrogramNeedsDrawing(SpectrogramSnapshot& snapshot);
 
-// The colour of a level: black at SPECTROGRAM_FLOOR_DBFS and below, through purple, red, orange
-// and yellow (an inferno-like map, brighter with every step) to near white at 0 dBFS and above.
-// RGB bytes into `rgb`.
+// The colour of a level: black at SPECTROGRAM_FLOOR_DBFS and below, through violet, crimson,
+// orange and pale yellow (a magma-like map, never darker for a higher level) to near white at
+// 0 dBFS and above. RGB bytes into `rgb`.
 void spectrogramColour(float dbfs, unsigned char rgb[3]);
 
 // RGBA texels (4 bytes each) of `count` columns of newLevels from its column `begin` on, laid

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <random>
 
 #include "analysis/fft_analysis.h"
+#include "analysis/spectrogram_levels.h"
 #include "app/app_state.h"
 #include "tests/test_support.h"
 
@@ -179,4 +181,35 @@ TEST(ProcessFFT, CountAbove8192UsesTheFirst8192Samples) {
     processFFT(s.data(), 8192, 48000);
     EXPECT_EQ(publishedSpectrum(), longer);
     EXPECT_EQ(sink.debugLines().back(), longerLine);
+}
+
+// The spectrogram's column of an analysis: a sine's peak reads its level in dBFS (full scale 0,
+// -20 dBFS -20, within 0.5 dB, off a bin's centre too) in the row of its frequency on the
+// 80-row log axis from 20 Hz to Nyquist; silence lies on the floor.
+TEST(ProcessFFT, SpectrogramColumnIsCalibratedInDbfsOnALogFrequencyAxis) {
+    EXPECT_EQ(spectrogramRow(1000, 48000, 80), 44);   // 80 ln(50) / ln(1200) = 44.1
+    EXPECT_EQ(spectrogramRow(4000, 48000, 80), 59);   // 59.8
+    EXPECT_EQ(spectrogramRow(1000, 44100, 80), 44);   // 80 ln(50) / ln(1102.5) = 44.7
+    EXPECT_EQ(spectrogramRow(4000, 44100, 80), 60);   // 60.5
+    const struct {
+        std::int32_t rate;
+        double hz, amplitude, dbfs;
+    } cases[] = {{48000, 997, 1.0, 0}, {48000, 4000, 0.1, -20}, {44100, 1000, 0.1, -20},
+                 {44100, 4000, 1.0, 0}, {48000, 1000, 0.0, SPECTROGRAM_FLOOR_DBFS}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hz);
+        resetSharedState();
+        const auto s = sine(1024, c.amplitude, c.hz * 8192 / c.rate);
+        processFFT(s.data(), 1024, c.rate, c.rate);   // a second's worth: columns to look at
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        ASSERT_GT(spectrogramHistory.columns(), 0u);
+        const float* column = spectrogramHistory.column(spectrogramHistory.columns() - 1);
+        const float* loudest = std::max_element(column, column + SPECTROGRAM_ROWS);
+        EXPECT_NEAR(*loudest, c.dbfs, 0.5);
+        if (c.amplitude == 0) {
+            EXPECT_EQ(*std::min_element(column, column + SPECTROGRAM_ROWS), c.dbfs);
+        } else {
+            EXPECT_EQ(loudest - column, spectrogramRow(c.hz, c.rate, SPECTROGRAM_ROWS));
+        }
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -174,4 +175,66 @@ TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnS
     EXPECT_FALSE(frameNeedsDrawing(frame));
     setViewHidden(false);   // already shown: no extra frame
     EXPECT_FALSE(frameNeedsDrawing(frame));
+}
+
+// Level to colour: black at the floor and below, near white at 0 dBFS and above, and no step
+// up in level ever darker (luma) than the one below it.
+TEST(SpectrogramTexels, ColourBrightensWithTheLevelFromBlackToNearWhite) {
+    unsigned char rgb[3];
+    int last = -1;
+    for (float db = -110.0f; db <= 5.0f; db += 0.05f) {
+        spectrogramColour(db, rgb);
+        const int luma = 299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2];
+        ASSERT_GE(luma, last) << db << " dBFS";
+        EXPECT_TRUE(db > -100.0f || luma == 0) << db << " dBFS";
+        EXPECT_TRUE(db < 0.0f || std::min({rgb[0], rgb[1], rgb[2]}) >= 220) << db << " dBFS";
+        last = luma;
+    }
+}
+
+// The spectrum view's frames: the first at once; new columns every few passes (a column is
+// 24 s / 1024 at any rate: 384 kHz merges analyses, row by row the loudest, 8 kHz repeats one),
+// the newest 1024 after a long gap; a repaint and Start at once.
+TEST(FrameRefresh, SpectrogramCopiesNewColumnsEveryFewPassesAndStartsAfreshOnStart) {
+    resetSharedState();
+    SpectrogramSnapshot s;
+    EXPECT_TRUE(spectrogramNeedsDrawing(s));
+    EXPECT_FALSE(spectrogramNeedsDrawing(s));
+    std::vector<float> quiet(SPECTROGRAM_ROWS, -90.0f), loud = quiet;
+    loud[7] = -3.0f;
+    auto add = [](const std::vector<float>& levels, std::uint64_t samples, std::int32_t rate) {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrogramHistory.add(levels.data(), samples, rate);
+    };
+    auto columnsDrawn = [&](std::size_t columns) {   // after the passes the columns wait
+        for (int pass = 1; pass < SPECTROGRAM_PASSES_PER_FRAME; ++pass)
+            EXPECT_FALSE(spectrogramNeedsDrawing(s));
+        EXPECT_TRUE(spectrogramNeedsDrawing(s));
+        EXPECT_EQ(s.newLevels.size(), columns * SPECTROGRAM_ROWS);
+        return s.newLevels.size() == columns * SPECTROGRAM_ROWS;
+    };
+    for (int i = 0; i < 8; ++i) add(i == 3 ? loud : quiet, 1024, 384000);   // 8192 of 9000
+    EXPECT_FALSE(spectrogramNeedsDrawing(s));
+    add(quiet, 1024, 384000);
+    ASSERT_TRUE(columnsDrawn(1));
+    EXPECT_EQ(s.newLevels[7], -3.0f);
+    EXPECT_EQ(s.newLevels[8], -90.0f);
+    s.newLevels.clear();   // drawn
+    requestViewRepaint();
+    EXPECT_TRUE(spectrogramNeedsDrawing(s));
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrogramHistory.clear();   // Start
+    }
+    EXPECT_TRUE(spectrogramNeedsDrawing(s));
+    EXPECT_EQ(s.columns, 0u);
+    add(quiet, 1024, 8000);   // 5 columns of 187.5 samples
+    add(loud, 1024, 8000);    // 5 more: 2048 of 1875 + 187.5 samples
+    ASSERT_TRUE(columnsDrawn(10));
+    EXPECT_EQ(s.newLevels[4 * SPECTROGRAM_ROWS + 7], -90.0f);
+    EXPECT_EQ(s.newLevels[5 * SPECTROGRAM_ROWS + 7], -3.0f);
+    EXPECT_EQ(s.newLevels[9 * SPECTROGRAM_ROWS + 7], -3.0f);
+    add(quiet, 8000 * 48, 8000);   // 48 s: 2048 columns, of which the ring keeps 1024
+    ASSERT_TRUE(columnsDrawn(SPECTROGRAM_COLUMNS));   // the 10 not drawn yet are overwritten
+    EXPECT_EQ(s.firstNew + SPECTROGRAM_COLUMNS, s.columns);
 }

@@ -78,6 +78,8 @@ check_wav() {   # check_wav NAME FILE -> prints the measurements into $wavinfo
 start_pulse && start_tone || exit 1
 start_xvfb || exit 1
 start_app main || exit 1
+no_trace() { shot=$(screenshot before-start); [ "$(field spectrum_lit "$shot")" = 0 ]; }
+expect "spectrum view: up and black, no trace before the first Start" until_true 10 no_trace
 
 take="$out/Müller take.wav"
 click_start
@@ -184,6 +186,18 @@ click_start
 expect "close: save dialog accepts the path" choose_path "$closing"
 until_true 10 test -e "$closing"
 sleep 1
+# The spectrum view, 1 kHz then 4 kHz: the line's newer part lies above its older part, each in
+# its frequency's row (80 rows, logarithmic from 20 Hz at the bottom to 24 kHz at the top).
+row_y() { awk -v f="$1" 'BEGIN { printf "%d", 289 - int(80 * log(f / 20) / log(1200)) }'; }
+line_rises() {
+  shot=$(screenshot tone-change)
+  near "$(field spectrum_old_y "$shot")" "$(row_y 1000)" 1 && near "$(field spectrum_new_y "$shot")" "$(row_y 4000)" 1
+}
+set_tone 4000
+expect "spectrum view: the line steps up from the 1 kHz row to the 4 kHz row" until_true 8 line_rises
+echo "     spectrum view: line at y $(field spectrum_old_y "$shot") then $(field spectrum_new_y "$shot")" \
+     "(1 kHz: $(row_y 1000), 4 kHz: $(row_y 4000))"
+set_tone 1000
 "$send_close" "$win"
 expect "close while recording: status shows Saved to: and the path" until_true 10 status_is "Saved to: $closing"
 expect "close while recording: the window stays open" search_windows --name '^Sonabel with FFT$'

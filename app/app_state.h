@@ -2,9 +2,9 @@
 #pragma once
 // Process-wide state shared by the GUI, capture, render and export threads.
 // Guards: fftInputBuffer <- fftInputMutex, waveformBufferL <- waveformMutex,
-// spectrumBuffer and spectrogramHistory <- spectrumMutex. The only nesting is fftInputMutex, then spectrumMutex
-// (the capture thread, inside the analysis). Flags and the level are seq_cst atomics, stored
-// and loaded only (no read-modify-write).
+// spectrumBuffer and spectrogramHistory <- spectrumMutex. The only nesting is fftInputMutex,
+// then spectrumMutex (the capture thread, inside the analysis). Flags and the level are seq_cst
+// atomics, stored and loaded only (no read-modify-write).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

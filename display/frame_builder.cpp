@@ -104,8 +104,8 @@ bool spectrogramNeedsDrawing(SpectrogramSnapshot& s) {
         s.sampleRate = h.sampleRate();
         if (h.columns() > s.columns) {
             // The ring keeps the newest SPECTROGRAM_COLUMNS; copies leave the lock, no pointer.
-            const std::uint64_t first =
-                std::max(s.columns, h.columns() - std::min<std::uint64_t>(h.columns(), SPECTROGRAM_COLUMNS));
+            const std::uint64_t kept = std::min<std::uint64_t>(h.columns(), SPECTROGRAM_COLUMNS);
+            const std::uint64_t first = std::max(s.columns, h.columns() - kept);
             if (first != s.columns) s.newLevels.clear();
             if (s.newLevels.empty()) s.firstNew = first;
             for (std::uint64_t c = first; c < h.columns(); ++c)
@@ -119,8 +119,8 @@ bool spectrogramNeedsDrawing(SpectrogramSnapshot& s) {
 }
 
 void spectrogramColour(float dbfs, unsigned char rgb[3]) {
-    const float position =
-        std::clamp((dbfs - SPECTROGRAM_FLOOR_DBFS) / -SPECTROGRAM_FLOOR_DBFS, 0.0f, 1.0f) * LAST_STOP;
+    const float fraction = (dbfs - SPECTROGRAM_FLOOR_DBFS) / -SPECTROGRAM_FLOOR_DBFS;
+    const float position = std::clamp(fraction, 0.0f, 1.0f) * LAST_STOP;
     const int stop = std::min(static_cast<int>(position), LAST_STOP - 1);
     const float t = position - static_cast<float>(stop);
     for (int i = 0; i < 3; ++i) {

@@ -114,8 +114,9 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         const float left = 1.0f - 2.0f * static_cast<float>(shown) / SPECTROGRAM_COLUMNS;
         // Texture x of the newest column's right edge and of the oldest shown one's left edge;
         // the latter may be negative, where the repeating texture wraps to the ring's end.
-        const float right = static_cast<float>(snap.columns % SPECTROGRAM_COLUMNS) / SPECTROGRAM_COLUMNS;
-        const float oldest = right - static_cast<float>(shown) / SPECTROGRAM_COLUMNS;
+        const float columns = SPECTROGRAM_COLUMNS;
+        const float right = static_cast<float>(snap.columns % SPECTROGRAM_COLUMNS) / columns;
+        const float oldest = right - static_cast<float>(shown) / columns;
         const float top = static_cast<float>(SPECTROGRAM_ROWS) / TEXTURE_HEIGHT;
         glBegin(GL_QUADS);
         glTexCoord2f(oldest, 0.0f);

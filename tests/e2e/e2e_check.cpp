@@ -135,28 +135,24 @@ int shot(const char* path, int ox, int oy) {
     for (int x = 20 + bar; x < 1180; ++x) whiteAfter += img.is(ox + x, oy + 100, 255, 255, 255);
     // Spectrum view: client (20, 210) .. (1180, 290). Its lit pixels, the leftmost lit column,
     // and where a line lies: the mean y of each column's brightest pixel over 20 columns.
-    int spectrumViewGreen = 0, lit = 0, left = -1;
+    int spectrumViewGreen = 0, lit = 0, left = 1180;
     for (int y = 210; y < 290; ++y)
         for (int x = 20; x < 1180; ++x) {
             spectrumViewGreen += img.is(ox + x, oy + y, 0, 255, 0);
-            if (img.luma(ox + x, oy + y) > 0) ++lit, left = left < 0 || x < left ? x : left;
+            if (img.luma(ox + x, oy + y) > 0) ++lit, left = std::min(left, x);
         }
     auto lineY = [&](int x0) {
         double sum = 0;
-        for (int x = x0; x < x0 + 20; ++x) {
-            int best = 210;
+        for (int x = x0, best = 210; x < x0 + 20; ++x, sum += best, best = 210)
             for (int y = 211; y < 290; ++y)
                 if (img.luma(ox + x, oy + y) > img.luma(ox + x, oy + best)) best = y;
-            sum += best;
-        }
         return sum / 20;
     };
     std::printf("valid=1\nwaveform_green=%d\nspectrum_peak_x=%.1f\nspectrum_peak_y=%d\n"
                 "meter_bar=%d\nmeter_white_after=%d\nmeter_rest=%d\nspectrum_view_green=%d\n"
                 "spectrum_lit=%d\nspectrum_old_y=%.1f\nspectrum_new_y=%.1f\n",
                 green, redTopCount ? redTopX / redTopCount : -1.0, redTopCount ? redTop : -1, bar,
-                whiteAfter, 1160 - bar, spectrumViewGreen, lit, left < 0 ? -1.0 : lineY(left + 5),
-                lineY(1155));
+                whiteAfter, 1160 - bar, spectrumViewGreen, lit, lineY(left + 5), lineY(1155));
     return 0;
 }
 

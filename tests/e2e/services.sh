@@ -140,11 +140,9 @@ pipewire_failed() {
   stop_pulse
 }
 
-# The tone on stdout: mono float 48 kHz, amplitude 0.5 (RMS 0.354), 1 kHz until set_tone FREQ
-# changes it. 0.1 s chunks, each a whole number of periods (of 1 and 4 kHz), so the tone goes on
-# without a break; the frequency is read before each chunk. Ends when its reader goes.
+# The tone on stdout, mono float 48 kHz, RMS 0.354: 1 kHz until set_tone FREQ changes it, in 0.1 s
+# chunks of whole periods (of 1 and 4 kHz: no break). Ends when its reader goes.
 tone_loop() {
-  local f
   echo 1000 >"$SERVICES_DIR/tone"
   while :; do
     f=$(<"$SERVICES_DIR/tone")

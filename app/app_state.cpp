@@ -29,6 +29,7 @@ std::vector<float> fftInputBuffer;
 std::mutex fftInputMutex;
 WaveformBuffer waveformBufferL(MAX_WAVEFORM_SIZE);
 SpectrumBuffer spectrumBuffer;
+SpectrogramHistory spectrogramHistory;
 std::mutex waveformMutex;
 std::mutex spectrumMutex;
 std::thread glRenderThread;

@@ -2,9 +2,9 @@
 #pragma once
 // Process-wide state shared by the GUI, capture, render and export threads.
 // Guards: fftInputBuffer <- fftInputMutex, waveformBufferL <- waveformMutex,
-// spectrumBuffer <- spectrumMutex. The only nesting is fftInputMutex, then spectrumMutex
-// (the capture thread, inside the analysis). Flags and the level are seq_cst atomics, stored
-// and loaded only (no read-modify-write).
+// spectrumBuffer and spectrogramHistory <- spectrumMutex. The only nesting is fftInputMutex,
+// then spectrumMutex (the capture thread, inside the analysis). Flags and the level are seq_cst
+// atomics, stored and loaded only (no read-modify-write).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +15,7 @@
 
 #include "app/activity_line.h"
 #include "app/app_types.h"
+#include "app/spectrogram_history.h"
 #include "app/spectrum_buffer.h"
 #include "app/waveform_buffer.h"
 
@@ -68,12 +69,13 @@ extern std::mutex waveformMutex;
 extern WaveformBuffer waveformBufferL;           // newest MAX_WAVEFORM_SIZE samples
 extern std::mutex spectrumMutex;
 extern SpectrumBuffer spectrumBuffer;            // empty, or FFT_SIZE / 2 values in [0, 1]
+extern SpectrogramHistory spectrogramHistory;    // the take's spectrogram, for the spectrum view
 
 extern std::atomic<float> currentLevel;          // RMS of the last packet, 0..1
 extern std::atomic<bool> glRunning;              // render loop runs while true
 
 extern GLFWwindow* glfwWaveformWin;              // drawn by the render thread
-extern GLFWwindow* glfwSpectrumWin;              // created and placed, never drawn
+extern GLFWwindow* glfwSpectrumWin;              // drawn by the render thread too
 extern std::thread glRenderThread;
 
 extern std::vector<float> blackmanWin;           // capture thread only; filled once

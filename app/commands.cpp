@@ -75,12 +75,11 @@ void startDisplay(MainWindowShell& shell) {
     shell.initGLFW();
     glfwWaveformWin = shell.createGLView(hwndWaveformGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
     glfwSpectrumWin = shell.createGLView(hwndSpectrumGLContainer, GL_VIEW_WIDTH, GL_VIEW_HEIGHT);
-    if (glfwSpectrumWin == nullptr) {
-        // The waveform view's context is still current here; hand it back so the render thread
-        // can make it current on itself.
-        shell.releaseCurrentGLContext();
-        showErrorBox(SPECTRUM_VIEW_FAILED_TEXT);
-    }
+    // The render thread draws into both views and this thread into neither: the context left
+    // current here (the spectrum view's, or the waveform view's when that failed) is handed
+    // back, so the render thread can make it current on itself.
+    shell.releaseCurrentGLContext();
+    if (glfwSpectrumWin == nullptr) showErrorBox(SPECTRUM_VIEW_FAILED_TEXT);
     shell.startRenderThread();
 }
 
@@ -102,6 +101,7 @@ void onStartRecording(MainWindowShell& shell) {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
+        spectrogramHistory.clear();
     }
     const std::wstring path = shell.browseSavePath();
     if (path.empty()) return;

@@ -109,9 +109,10 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
         fftInputBuffer.insert(fftInputBuffer.end(), sel, sel + selCount);
         if (debugLinesEnabled()) emitFeedSizeLine(fftInputBuffer.size());
         if (fftInputBuffer.size() >= FFT_FEED_BLOCK) {
-            // The newest block only; older samples are dropped unanalysed.
+            // The newest block only; older samples are dropped unanalysed (the spectrogram still
+            // counts their time).
             processFFT(fftInputBuffer.data() + (fftInputBuffer.size() - FFT_FEED_BLOCK),
-                       FFT_FEED_BLOCK, globalSampleRate);
+                       FFT_FEED_BLOCK, globalSampleRate, fftInputBuffer.size());
             fftInputBuffer.clear();
         }
     }

@@ -18,16 +18,23 @@
 
 namespace {
 
-// The views' X windows; GTK thread only.
+// The views' X windows, and those of them entirely covered; GTK thread only.
 std::vector<Window> viewWindows;
+std::vector<Window> obscuredViews;
 
-// Why nothing of the drawn view can be seen, if so: the main window is minimised, or the view
-// is entirely covered (X reports a window's visibility; under a compositing manager, which
-// draws every window off screen, a window always counts as unobscured). GTK thread only.
+// Why nothing of the views can be seen, if so: the main window is minimised, or every view is
+// entirely covered (X reports a window's visibility; under a compositing manager, which draws
+// every window off screen, a window always counts as unobscured). GTK thread only.
 bool mainWindowIconified = false;
-bool viewFullyObscured = false;
 
-void updateViewHidden() { setViewHidden(mainWindowIconified || viewFullyObscured); }
+void updateViewHidden() {
+    setViewHidden(mainWindowIconified ||
+                  (!viewWindows.empty() && obscuredViews.size() == viewWindows.size()));
+}
+
+void forget(std::vector<Window>& windows, Window window) {
+    windows.erase(std::remove(windows.begin(), windows.end(), window), windows.end());
+}
 
 gboolean trackIconified(GtkWidget*, GdkEventWindowState* event, gpointer) {
     mainWindowIconified = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
@@ -40,22 +47,19 @@ gboolean trackIconified(GtkWidget*, GdkEventWindowState* event, gpointer) {
 // dialog uncovered gets its picture back from the render thread's next pass.
 GdkFilterReturn repaintExposedView(GdkXEvent* xevent, GdkEvent*, gpointer) {
     const XEvent* event = static_cast<const XEvent*>(xevent);
+    const Window window = event->xany.window;
+    if (std::find(viewWindows.begin(), viewWindows.end(), window) == viewWindows.end())
+        return GDK_FILTER_CONTINUE;
     if (event->type == Expose) {
-        const Window window = event->xexpose.window;
-        if (std::find(viewWindows.begin(), viewWindows.end(), window) != viewWindows.end())
-            requestViewRepaint();
-    } else if (event->type == VisibilityNotify && !viewWindows.empty() &&
-               event->xvisibility.window == viewWindows.front()) {   // the drawn one
-        viewFullyObscured = event->xvisibility.state == VisibilityFullyObscured;
+        requestViewRepaint();
+    } else if (event->type == VisibilityNotify) {
+        forget(obscuredViews, window);
+        if (event->xvisibility.state == VisibilityFullyObscured) obscuredViews.push_back(window);
         updateViewHidden();
     } else if (event->type == DestroyNotify) {
-        const Window window = event->xdestroywindow.window;
-        const auto gone = std::find(viewWindows.begin(), viewWindows.end(), window);
-        if (gone == viewWindows.begin() && viewFullyObscured) {
-            viewFullyObscured = false;   // views made later start out drawn
-            updateViewHidden();
-        }
-        if (gone != viewWindows.end()) viewWindows.erase(gone);
+        forget(viewWindows, window);
+        forget(obscuredViews, window);
+        updateViewHidden();   // views made later start out drawn
     }
     return GDK_FILTER_CONTINUE;
 }
@@ -79,8 +83,8 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
 
     Display* display = glfwGetX11Display();
     const Window child = glfwGetX11Window(view);
-    // Exposed parts are cleared to black by the server, so a view nobody draws into (the
-    // spectrum view) never shows leftovers of a dialog that covered it.
+    // Exposed parts are cleared to black by the server, so a view never shows leftovers of a
+    // dialog that covered it, even before the render thread's repaint.
     XSetWindowBackground(display, child, BlackPixel(display, DefaultScreen(display)));
     // The view is still unmapped, so no window manager has seen it: it is mapped only as a child
     // of the container, where the window manager's redirection of top-level maps does not apply.
@@ -90,8 +94,8 @@ void placeViewInContainer(GLFWwindow* view, HWND container) {
     XMapRaised(display, child);
     XSync(display, False);
 
-    // X lets several clients select Expose on one window. The first view is the drawn one:
-    // frames stop while nothing of it can be seen (see above).
+    // X lets several clients select Expose on one window. Frames stop while nothing of the
+    // views can be seen (see above).
     static bool filterAdded = false;
     if (!filterAdded) gdk_window_add_filter(nullptr, repaintExposedView, nullptr);
     filterAdded = true;

@@ -282,7 +282,8 @@ TEST(Commands, DisplayStartUpOrder) {
     FakeShell shell;
     startDisplay(shell);
     EXPECT_EQ(shell.events, (std::vector<std::string>{"glfw-init", "create 1101 680x80",
-                                                      "create 1102 680x80", "render-thread"}));
+                                                      "create 1102 680x80", "release-context",
+                                                      "render-thread"}));
     EXPECT_EQ(glfwWaveformWin, fakeView(1102));
     EXPECT_EQ(glfwSpectrumWin, fakeView(1103));
     EXPECT_TRUE(sink.errorBoxes().empty());

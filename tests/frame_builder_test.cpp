@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -174,4 +175,54 @@ TEST(FrameRefresh, DrawsWhenABufferChangedOrTheViewWasExposedAndCopiesOnlyDrawnS
     EXPECT_FALSE(frameNeedsDrawing(frame));
     setViewHidden(false);   // already shown: no extra frame
     EXPECT_FALSE(frameNeedsDrawing(frame));
+}
+
+// Level to colour: black at the floor and below, near white at 0 dBFS and above, and no step
+// up in level ever darker (luma) than the one below it.
+TEST(SpectrogramTexels, ColourBrightensWithTheLevelFromBlackToNearWhite) {
+    unsigned char rgb[3];
+    int last = -1;
+    for (float db = -110.0f; db <= 5.0f; db += 0.05f) {
+        spectrogramColour(db, rgb);
+        const int luma = 299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2];
+        ASSERT_GE(luma, last) << db << " dBFS";
+        EXPECT_TRUE((db > -100.0f || luma == 0) && (db < 0.0f || std::min({rgb[0], rgb[1], rgb[2]}) >= 220))
+            << db << " dBFS";
+        last = luma;
+    }
+}
+
+// The spectrum view's frames: the first, a repaint and Start at once; new columns after a few
+// passes, as many as came (a column is 24 s / 1024 at any rate: 384 kHz merges nine analyses,
+// row by row the loudest; 8 kHz repeats one over five), the newest 1024 after a long gap.
+TEST(FrameRefresh, SpectrogramCopiesNewColumnsEveryFewPassesAndStartsAfreshOnStart) {
+    resetSharedState();
+    SpectrogramSnapshot s;
+    EXPECT_TRUE(spectrogramNeedsDrawing(s));
+    std::vector<float> quiet(SPECTROGRAM_ROWS, -90.0f), loud = quiet;
+    loud[7] = -3.0f;
+    auto add = [](const std::vector<float>& levels, std::uint64_t samples, std::int32_t rate) {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrogramHistory.add(levels.data(), samples, rate);
+    };
+    auto drawnRow7 = [&] {   // row 7 of the columns drawn once they have waited their passes
+        for (int p = 1; p < SPECTROGRAM_PASSES_PER_FRAME; ++p) EXPECT_FALSE(spectrogramNeedsDrawing(s));
+        EXPECT_TRUE(spectrogramNeedsDrawing(s));
+        std::vector<float> row7;
+        for (std::size_t i = 7; i < s.newLevels.size(); i += SPECTROGRAM_ROWS) row7.push_back(s.newLevels[i]);
+        s.newLevels.clear();
+        return row7;
+    };
+    for (int i = 0; i < 9; ++i) add(i == 3 ? loud : quiet, 1024, 384000);   // 9216 of 9000
+    EXPECT_EQ(drawnRow7(), std::vector<float>{-3.0f});
+    requestViewRepaint();
+    EXPECT_TRUE(spectrogramNeedsDrawing(s));
+    resetSharedState();   // as Start: a new take
+    EXPECT_TRUE(spectrogramNeedsDrawing(s));
+    add(quiet, 1024, 8000);   // 5 columns of 187.5 samples
+    add(loud, 1024, 8000);    // 5 more
+    EXPECT_EQ(drawnRow7(), (std::vector<float>{-90, -90, -90, -90, -90, -3, -3, -3, -3, -3}));
+    add(quiet, 8000 * 48, 8000);   // 2048 columns, of which the ring keeps 1024
+    EXPECT_EQ(drawnRow7().size(), SPECTROGRAM_COLUMNS);
+    EXPECT_EQ(s.firstNew + SPECTROGRAM_COLUMNS, s.columns);
 }

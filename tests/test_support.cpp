@@ -69,6 +69,7 @@ void resetSharedState() {
     {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
+        spectrogramHistory.clear();
     }
 }
 

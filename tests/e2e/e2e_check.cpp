@@ -2,7 +2,8 @@
 // Measurements for the end-to-end test, printed as KEY=VALUE lines for the shell driver.
 //   e2e_check wav FILE            header fields, duration, RMS and dominant frequency of a WAV
 //   e2e_check shot FILE.ppm X Y   what the screenshot shows of the main window whose client
-//                                 area starts at (X, Y): waveform, spectrum peak, meter bar
+//                                 area starts at (X, Y): waveform, spectrum peak, meter bar,
+//                                 the spectrum view's line in its oldest and newest part
 //   e2e_check meter RMS           bar width the level meter should show for that RMS level
 // Independent of the application's code on purpose: it checks the app from outside.
 #include <algorithm>
@@ -90,6 +91,11 @@ struct Image {
         const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
         return p[0] == r && p[1] == g && p[2] == b;
     }
+    int luma(int x, int y) const {   // 0 outside, 0 .. 255000 inside
+        if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+        const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
+        return 299 * p[0] + 587 * p[1] + 114 * p[2];
+    }
 };
 
 bool readPpm(const char* path, Image& img) {
@@ -127,13 +133,26 @@ int shot(const char* path, int ox, int oy) {
     while (bar < 1160 && img.is(ox + 20 + bar, oy + 100, 0, 200, 0)) ++bar;
     int whiteAfter = 0;
     for (int x = 20 + bar; x < 1180; ++x) whiteAfter += img.is(ox + x, oy + 100, 255, 255, 255);
-    int spectrumViewGreen = 0;
+    // Spectrum view: client (20, 210) .. (1180, 290). Its lit pixels, the leftmost lit column,
+    // and where a line lies: the mean y of each column's brightest pixel over 20 columns.
+    int spectrumViewGreen = 0, lit = 0, left = 1180;
     for (int y = 210; y < 290; ++y)
-        for (int x = 20; x < 1180; ++x) spectrumViewGreen += img.is(ox + x, oy + y, 0, 255, 0);
+        for (int x = 20; x < 1180; ++x) {
+            spectrumViewGreen += img.is(ox + x, oy + y, 0, 255, 0);
+            if (img.luma(ox + x, oy + y) > 0) ++lit, left = std::min(left, x);
+        }
+    auto lineY = [&](int x0) {
+        double sum = 0;
+        for (int x = x0, best = 210; x < x0 + 20; ++x, sum += best, best = 210)
+            for (int y = 211; y < 290; ++y)
+                if (img.luma(ox + x, oy + y) > img.luma(ox + x, oy + best)) best = y;
+        return sum / 20;
+    };
     std::printf("valid=1\nwaveform_green=%d\nspectrum_peak_x=%.1f\nspectrum_peak_y=%d\n"
-                "meter_bar=%d\nmeter_white_after=%d\nmeter_rest=%d\nspectrum_view_green=%d\n",
+                "meter_bar=%d\nmeter_white_after=%d\nmeter_rest=%d\nspectrum_view_green=%d\n"
+                "spectrum_lit=%d\nspectrum_old_y=%.1f\nspectrum_new_y=%.1f\n",
                 green, redTopCount ? redTopX / redTopCount : -1.0, redTopCount ? redTop : -1, bar,
-                whiteAfter, 1160 - bar, spectrumViewGreen);
+                whiteAfter, 1160 - bar, spectrumViewGreen, lit, lineY(left + 5), lineY(1155));
     return 0;
 }
 

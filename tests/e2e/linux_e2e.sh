@@ -80,6 +80,8 @@ check_wav() {   # check_wav NAME FILE -> prints the measurements into $wavinfo
 start_pulse && start_tone || exit 1
 start_xvfb || exit 1
 start_app main || exit 1
+no_trace() { shot=$(screenshot before-start); [ "$(field spectrum_lit "$shot")" = 0 ]; }
+expect "spectrum view: up and black, no trace before the first Start" until_true 10 no_trace
 
 take="$out/Müller take.wav"
 click_start
@@ -191,6 +193,15 @@ click_start
 expect "close: save dialog accepts the path" choose_path "$closing"
 until_true 10 test -e "$closing"
 sleep 1
+# The spectrum view, 1 kHz then 4 kHz: the line's newer part lies above its older part, each in
+# its frequency's row of 80 (row = 80 ln(f / 20) / ln(1200): 44.1 at y 245, 59.8 at y 230).
+line_rises() {
+  shot=$(screenshot tone-change)
+  near "$(field spectrum_old_y "$shot")" 245 1 && near "$(field spectrum_new_y "$shot")" 230 1
+}
+set_tone 4000
+expect "spectrum view: the line steps up from the 1 kHz row to the 4 kHz row" until_true 8 line_rises
+set_tone 1000
 "$send_close" "$win"
 expect "close while recording: status shows Saved to: and the path" until_true 10 status_is "Saved to: $closing"
 expect "close while recording: the window stays open" search_windows --name '^Sonabel with FFT$'

@@ -64,7 +64,7 @@ start_pulseaudio() {
 # PipeWire as desktops run it: pipewire, the wireplumber session manager (it links streams to
 # nodes, and needs a session bus for that) and pipewire-pulse, with a bus of their own. The
 # default source is a 1 kHz mono float 48 kHz sine named "sine" as under PulseAudio: a pipe
-# source fed by sox, which the graph's clock paces (no module-sine-source here). The device
+# source fed by tone_loop, which the graph's clock paces (no module-sine-source here). The device
 # plugins (ALSA, Bluetooth, cameras, JACK) are left out of the plugin folder, so a private server
 # never opens the machine's own sound cards.
 start_pipewire() {
@@ -107,8 +107,7 @@ start_pipewire() {
 
   pactl load-module module-pipe-source source_name=sine file="$dir/sine.fifo" rate=48000 \
     channels=1 format=float32le >/dev/null || { pipewire_failed pipewire-pulse; return 1; }
-  sox -q -n -r 48000 -c 1 -b 32 -e floating-point -t raw - synth 3600 sine 1000 vol 0.5 \
-    2>/dev/null >"$dir/sine.fifo" &
+  tone_loop >"$dir/sine.fifo" &
   SINE_PID=$!
   DBUS_SESSION_BUS_ADDRESS=$bus wireplumber >"$dir/wireplumber.log" 2>&1 &
   WIREPLUMBER_PID=$!
@@ -141,6 +140,19 @@ pipewire_failed() {
   stop_pulse
 }
 
+# The tone on stdout, mono float 48 kHz, RMS 0.354: 1 kHz until set_tone FREQ changes it, in 0.1 s
+# chunks of whole periods (of 1 and 4 kHz: no break). Ends when its reader goes.
+tone_loop() {
+  echo 1000 >"$SERVICES_DIR/tone"
+  while :; do
+    f=$(<"$SERVICES_DIR/tone")
+    [ -s "$SERVICES_DIR/tone-$f.raw" ] || sox -q -n -r 48000 -c 1 -b 32 -e floating-point \
+      -t raw "$SERVICES_DIR/tone-$f.raw" synth 0.1 sine "$f" vol 0.5 || return
+    cat "$SERVICES_DIR/tone-$f.raw" || return
+  done
+}
+set_tone() { echo "$1" >"$SERVICES_DIR/tone"; }
+
 # A real-time 1 kHz tone (mono float 48 kHz, RMS 0.354) as the default source: a null sink fed by
 # a low-latency playback stream, recorded through its monitor. Unlike module-sine-source, which
 # has a fixed 2 s latency and so delivers 2 s blocks, this delivers audio as time passes, so a
@@ -152,9 +164,8 @@ start_tone() {
   [ "${SONABEL_SOUND_SERVER:-}" != pipewire ] || { set_default_source sine; return; }
   pactl load-module module-null-sink sink_name=tone rate=48000 channels=1 format=float32le \
     >/dev/null || return 1
-  sox -q -n -r 48000 -c 1 -b 16 -e signed -t raw - synth 900 sine 1000 vol 0.5 2>/dev/null |
-    pacat --playback --latency-msec=20 --rate=48000 --channels=1 --format=s16le -d tone \
-      >/dev/null 2>&1 &
+  tone_loop | pacat --playback --latency-msec=20 --rate=48000 --channels=1 --format=float32le \
+    -d tone >/dev/null 2>&1 &
   TONE_PID=$!
   set_default_source tone.monitor
 }

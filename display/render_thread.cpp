@@ -57,9 +57,9 @@ void beginFrame(GLFWwindow* window) {
     // Mesa's software GL (llvmpipe), which uploads the vertex stage's constants (this matrix)
     // into the same 1 MiB stream buffer as the strips' colours and keeps that buffer alive for
     // as long as the constants stay bound: loaded once, the first buffer would stay resident
-    // for the whole run after the colours (32 bytes a frame) have filled it and moved on, about
-    // ten minutes in. Re-loaded, the 64 bytes follow the colours into the current buffer and
-    // each filled one is freed. Same picture; a 64-byte upload a frame.
+    // for the whole run once the colours have filled it and moved on. Re-loaded, the 64 bytes
+    // follow the colours into the current buffer and each filled one is freed. Same picture; a
+    // 64-byte upload a frame.
     glLoadIdentity();
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);

@@ -225,7 +225,9 @@ TEST(PulseSource, DeliversTheToneAsFloatPackets) {
         ++checked;
         EXPECT_NEAR(s[at], twoCos * s[at - 1] - s[at - 2], 2e-3) << "packet boundary at " << at;
     }
-    if (monitor.ok()) EXPECT_GE(checked, 4);
+    if (monitor.ok()) {
+        EXPECT_GE(checked, 4);
+    }
     double energy = 0;
     for (std::size_t i = 0; i < 24000; ++i) energy += static_cast<double>(s[i]) * s[i];
     EXPECT_GT(std::sqrt(energy / 24000), 0.1);

@@ -88,10 +88,13 @@ public:
     explicit MonitorSource(const std::string& name, const std::string& format = "rate=48000 channels=1")
         : module_(run("pactl load-module module-null-sink sink_name=" + name + " " + format)) {
         ok_ = !module_.empty() && setDefaultSource(name + ".monitor");
+        if (!ok_) release();   // the monitor may still become the default later: gone at once
     }
-    ~MonitorSource() {
-        setDefaultSource("sine");
+    ~MonitorSource() { release(); }
+    void release() {
         if (!module_.empty()) std::system(("pactl unload-module " + module_).c_str());
+        module_.clear();
+        setDefaultSource("sine");
     }
     bool ok() const { return ok_; }
 
@@ -175,8 +178,8 @@ TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
 TEST(PulseSource, DeliversTheToneAsFloatPackets) {
     // A daemon's sine source delivers blocks of 2 s, one packet for the whole check: a tone in
     // real time through a sink monitor has boundaries to check. Where the session manager takes
-    // no monitor (WirePlumber 0.5), the default sine: PipeWire 1.4's pipe source pads most
-    // quanta with silence on a busy machine, so there the boundaries are not checked.
+    // no monitor (WirePlumber 0.5), the default 1 kHz sine, whose boundaries are not checked:
+    // PipeWire 1.4's pipe source breaks its phase itself (parecord's recording as often as ours).
     MonitorSource monitor("tone");
     const double hz = monitor.ok() ? 997 : 1000;
     if (monitor.ok()) playTone("tone", 10);
@@ -221,7 +224,7 @@ TEST(PulseSource, DeliversTheToneAsFloatPackets) {
         if (at < 3 || at + 2 > s.size()) continue;
         const bool quiet = std::fabs(s[at - 2]) + std::fabs(s[at - 1]) < 1e-3 ||
                            std::fabs(s[at]) + std::fabs(s[at + 1]) < 1e-3;
-        if (quiet) continue;
+        if (quiet || !monitor.ok()) continue;
         ++checked;
         EXPECT_NEAR(s[at], twoCos * s[at - 1] - s[at - 2], 2e-3) << "packet boundary at " << at;
     }

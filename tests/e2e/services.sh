@@ -141,15 +141,27 @@ pipewire_failed() {
 }
 
 # The tone on stdout, mono float 48 kHz, RMS 0.354: 1 kHz until set_tone FREQ changes it, in 0.1 s
-# chunks of whole periods (of 1 and 4 kHz: no break). Ends when its reader goes.
+# chunks of whole periods (of 1 and 4 kHz: no break). One process blocking on its reader, as sox
+# is (a shell loop of cat gave PipeWire 1.4's pipe source one chunk, then silence). Ends when its
+# reader goes.
 tone_loop() {
   echo 1000 >"$SERVICES_DIR/tone"
-  while :; do
-    f=$(<"$SERVICES_DIR/tone")
-    [ -s "$SERVICES_DIR/tone-$f.raw" ] || sox -q -n -r 48000 -c 1 -b 32 -e floating-point \
-      -t raw "$SERVICES_DIR/tone-$f.raw" synth 0.1 sine "$f" vol 0.5 || return
-    cat "$SERVICES_DIR/tone-$f.raw" || return
-  done
+  python3 -c '
+import math, struct, sys
+chunks = {}
+while True:
+    try:
+        f = int(open(sys.argv[1]).read())
+    except ValueError:
+        continue
+    if f not in chunks:
+        chunks[f] = struct.pack("<4800f", *(0.5 * math.sin(2 * math.pi * f * i / 48000) for i in range(4800)))
+    try:
+        sys.stdout.buffer.write(chunks[f])
+        sys.stdout.buffer.flush()
+    except (BrokenPipeError, OSError):
+        break
+' "$SERVICES_DIR/tone" 2>/dev/null
 }
 set_tone() { echo "$1" >"$SERVICES_DIR/tone"; }
 

@@ -140,7 +140,7 @@ pipewire_failed() {
   stop_pulse
 }
 
-# The tone on stdout, mono float 48 kHz, RMS 0.354: 1 kHz until set_tone FREQ changes it, in 0.1 s
+# The tone on stdout, mono float 48 kHz, RMS 0.354: 1 kHz until set_tone FREQ changes it, in 1 s
 # chunks of whole periods (of 1 and 4 kHz: no break). One process blocking on its reader, as sox
 # is (a shell loop of cat gave PipeWire 1.4's pipe source one chunk, then silence). Ends when its
 # reader goes.
@@ -155,7 +155,7 @@ while True:
     except ValueError:
         continue
     if f not in chunks:
-        chunks[f] = struct.pack("<4800f", *(0.5 * math.sin(2 * math.pi * f * i / 48000) for i in range(4800)))
+        chunks[f] = struct.pack("<48000f", *(0.5 * math.sin(2 * math.pi * f * i / 48000) for i in range(48000)))
     try:
         sys.stdout.buffer.write(chunks[f])
         sys.stdout.buffer.flush()

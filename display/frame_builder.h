@@ -55,12 +55,12 @@ struct SpectrogramSnapshot {
     int passesWaited = 0;            // calls made while newLevels held columns
 };
 
-// Calls that new columns wait before they are drawn: the spectrogram moves every fifth pass of
-// the render loop (about 11 times a second, 4 or 5 pixels a time) instead of with every column
-// (43 a second). Each frame of the spectrum view costs a switch of context, the picture's
-// rasterisation and a swap (about 0.5 ms on Mesa's software GL), and 24 s of history need no
-// more to move smoothly.
-constexpr int SPECTROGRAM_PASSES_PER_FRAME = 5;
+// Calls that new columns wait before they are drawn: the spectrogram moves every eighth pass of
+// the render loop (about 7 times a second, 6 or 7 pixels a time), not with every column (43 a
+// second). Each frame of the spectrum view costs a switch of context there and back, the
+// picture's rasterisation and a swap: about 0.7 ms on Mesa's software GL (llvmpipe), so 5 ms a
+// second at this pace, and a 24 s history needs no more to be followed.
+constexpr int SPECTROGRAM_PASSES_PER_FRAME = 8;
 
 // Whether the spectrum view must be drawn: never while hidden; otherwise the first call, a new
 // take (Start), a repaint requested since the last call, or new columns that have waited

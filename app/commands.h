@@ -54,7 +54,8 @@ public:
 };
 
 // Start-up after the main window and its controls exist: GLFW, the waveform view, then the
-// spectrum view, the error box if the spectrum view failed, then the render thread.
+// spectrum view, the context left current handed back (the render thread draws both views),
+// the error box if the spectrum view failed, then the render thread.
 void startDisplay(MainWindowShell& shell);
 
 // WM_COMMAND: the id is the low 16 bits of wParam; any notification code acts as a click.

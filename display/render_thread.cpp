@@ -37,12 +37,15 @@ struct SpectrogramScratch {
     GLuint texture = 0;   // made by the first frame
 };
 
+// Both views draw from client-side vertex arrays (OpenGL 1.1), never between glBegin and glEnd:
+// Mesa keeps a vertex buffer of its own for each context that draws in immediate mode, resident
+// in the process (with llvmpipe), while arrays are streamed like the constants. Same vertices,
+// same pixels.
 void drawLineStrip(const std::vector<Vertex2>& vertices, float r, float g, float b) {
     if (vertices.empty()) return;
     glColor3f(r, g, b);
-    glBegin(GL_LINE_STRIP);
-    for (const Vertex2& v : vertices) glVertex2f(v.x, v.y);
-    glEnd();
+    glVertexPointer(2, GL_FLOAT, sizeof(Vertex2), &vertices.front().x);
+    glDrawArrays(GL_LINE_STRIP, 0, static_cast<GLsizei>(vertices.size()));
 }
 
 // Makes the view's context current on this thread and clears the view to black.
@@ -61,6 +64,7 @@ void beginFrame(GLFWwindow* window) {
     // follow the colours into the current buffer and each filled one is freed. Same picture; a
     // 64-byte upload a frame.
     glLoadIdentity();
+    glEnableClientState(GL_VERTEX_ARRAY);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
 }
@@ -104,6 +108,7 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
         glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
         glEnable(GL_TEXTURE_2D);   // all this context draws is the textured quad
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, SPECTROGRAM_COLUMNS, TEXTURE_HEIGHT, 0, GL_RGBA,
                      GL_UNSIGNED_BYTE, nullptr);   // never drawn before a column is uploaded
     }
@@ -118,16 +123,11 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         const float right = static_cast<float>(snap.columns % SPECTROGRAM_COLUMNS) / columns;
         const float oldest = right - static_cast<float>(shown) / columns;
         const float top = static_cast<float>(SPECTROGRAM_ROWS) / TEXTURE_HEIGHT;
-        glBegin(GL_QUADS);
-        glTexCoord2f(oldest, 0.0f);
-        glVertex2f(left, -1.0f);
-        glTexCoord2f(right, 0.0f);
-        glVertex2f(1.0f, -1.0f);
-        glTexCoord2f(right, top);
-        glVertex2f(1.0f, 1.0f);
-        glTexCoord2f(oldest, top);
-        glVertex2f(left, 1.0f);
-        glEnd();
+        const GLfloat corners[] = {left, -1.0f, 1.0f, -1.0f, 1.0f, 1.0f, left, 1.0f};
+        const GLfloat texels[] = {oldest, 0.0f, right, 0.0f, right, top, oldest, top};
+        glVertexPointer(2, GL_FLOAT, 0, corners);
+        glTexCoordPointer(2, GL_FLOAT, 0, texels);
+        glDrawArrays(GL_QUADS, 0, 4);
     }
     glfwSwapBuffers(window);
 }

@@ -4,9 +4,10 @@
 # build, a private Xvfb (Mesa software GL) and a private PulseAudio whose default source is a
 # real-time 48 kHz stereo 997 Hz tone (null sink fed by pacat), Start/Stop driven with xdotool.
 # Prints, in one run: CPU % of one core while recording (20 s) and idle afterwards (10 s), for
-# the app in total and per thread (from /proc/<pid>/task/*/schedstat), RSS at the start and end
-# of the take, parecord on the same source over the same 20 s as the floor, system-log traffic
-# (/dev/log) during the take, and a phase-break count of the app's WAV and of parecord's.
+# the app in total and per thread (from /proc/<pid>/task/*/schedstat), RSS and its private part
+# at the start and end of the take, parecord on the same source over the same 20 s as the floor,
+# system-log traffic (/dev/log) during the take, and a phase-break count of the app's WAV and of
+# parecord's.
 #   bench/app_cpu.sh [build-dir]      (default build/release; configured and built here)
 # Not a test: the figures depend on the machine and its load (printed with them).
 set -uo pipefail
@@ -73,6 +74,9 @@ thread_times() {
 }
 proc_ns() { awk '{ s += $3 } END { print s + 0 }' <(thread_times "$1"); }
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+# The private part of it: what the process allocated, without the shared libraries' pages it
+# touched (those vary with the code paths a run took and cost the machine no memory of its own).
+anon_kib() { awk '/^RssAnon:/ { print $2 }' "/proc/$1/status"; }
 
 # report LABEL SECONDS BEFORE AFTER: total and per-thread (grouped by name) CPU % of one core.
 report() {
@@ -98,13 +102,13 @@ click 90 35
 choose_path "$take" || { echo "the Save As dialog did not take the path" >&2; exit 1; }
 for _ in $(seq 100); do [ -s "$take" ] && break; sleep 0.1; done
 sleep 1
-rss0=$(rss_kib "$app_pid")
+rss0=$(rss_kib "$app_pid") anon0=$(anon_kib "$app_pid")
 thread_times "$app_pid" >"$work/rec0"
 rec0=$(awk '{ print $2 }' "/proc/$rec_pid/schedstat")
 sleep "$RECORD_SECONDS"
 thread_times "$app_pid" >"$work/rec1"
 rec1=$(awk '{ print $2 }' "/proc/$rec_pid/schedstat")
-rss1=$(rss_kib "$app_pid")
+rss1=$(rss_kib "$app_pid") anon1=$(anon_kib "$app_pid")
 # System-log traffic over 3 s more of recording: every socket call naming /dev/log.
 strace -f -yy -e trace=%network -o "$work/strace.log" -p "$app_pid" 2>/dev/null &
 strace_pid=$!
@@ -144,6 +148,7 @@ awk -v a="$rec0" -v b="$rec1" -v s="$RECORD_SECONDS" \
 report idle "$IDLE_SECONDS" "$work/idle0" "$work/idle1"
 echo "RSS        take start $rss0 KiB, take end $rss1 KiB (growth $((rss1 - rss0)) KiB)," \
      "idle $rss2 KiB"
+echo "RssAnon    take start $anon0 KiB, take end $anon1 KiB"
 echo "/dev/log   $devlog socket calls in 3 s of recording"
 echo "app WAV    $(breaks "$take")"
 echo "parecord   $(breaks "$work/floor.wav")"

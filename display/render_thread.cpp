@@ -124,9 +124,9 @@ void drawSpectrogram(GLFWwindow* window, SpectrogramScratch& s) {
         const float oldest = right - static_cast<float>(shown) / columns;
         const float top = static_cast<float>(SPECTROGRAM_ROWS) / TEXTURE_HEIGHT;
         const GLfloat corners[] = {left, -1.0f, 1.0f, -1.0f, 1.0f, 1.0f, left, 1.0f};
-        const GLfloat texels[] = {oldest, 0.0f, right, 0.0f, right, top, oldest, top};
+        const GLfloat texCoords[] = {oldest, 0.0f, right, 0.0f, right, top, oldest, top};
         glVertexPointer(2, GL_FLOAT, 0, corners);
-        glTexCoordPointer(2, GL_FLOAT, 0, texels);
+        glTexCoordPointer(2, GL_FLOAT, 0, texCoords);
         glDrawArrays(GL_QUADS, 0, 4);
     }
     glfwSwapBuffers(window);

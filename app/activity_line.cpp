@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 const wchar_t* const RECORDING_INTO_EXPORT_SOURCE_TEXT =
     L"An MP3 export is reading this file. Recording into it would spoil that export: "
     L"choose another file name, or wait until the export is done.";
+const wchar_t* const RECORDING_INTO_EXPORT_DESTINATION_TEXT =
+    L"An MP3 export is about to save its MP3 under this name, which would replace the recording: "
+    L"choose another file name, or wait until the export is done.";
 
 namespace {
 
@@ -45,10 +48,18 @@ std::wstring fileNameOf(const std::wstring& path) {
     return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
+// Whether `a` and `b` lead to one file: the same file when both exist, else the same name once
+// made absolute, without "." and "..", and through the links of the folders that exist.
 bool sameFile(const std::wstring& a, const std::wstring& b) {
     try {
-        std::error_code ec;   // a missing file is no file of a running export
-        return fs::equivalent(nativeFilePath(a), nativeFilePath(b), ec);
+        const fs::path pa = nativeFilePath(a), pb = nativeFilePath(b);
+        std::error_code ea, eb;
+        const bool aExists = fs::exists(pa, ea), bExists = fs::exists(pb, eb);
+        if (aExists && bExists) return fs::equivalent(pa, pb, ea);
+        if (aExists || bExists) return false;
+        const fs::path na = fs::weakly_canonical(fs::absolute(pa, ea), ea);
+        const fs::path nb = fs::weakly_canonical(fs::absolute(pb, eb), eb);
+        return !ea && !eb && na == nb;
     } catch (const std::range_error&) {
         return false;
     }
@@ -82,7 +93,7 @@ std::wstring timeLeftText(std::uint64_t dataBytes, std::uint64_t dataLimit, std:
                           std::int32_t channels) {
     if (sampleRate <= 0) return {};
     const std::uint64_t frame = frameBytes(channels);
-    const std::uint64_t limit = dataLimit - dataLimit % frame;
+    const std::uint64_t limit = wholeFrameBytes(dataLimit, channels);
     const std::uint64_t framesLeft = (limit > dataBytes ? limit - dataBytes : 0) / frame;
     if (framesLeft > TIME_LEFT_SHOWN_SECONDS * static_cast<std::uint64_t>(sampleRate)) return {};
     return durationText(framesLeft, sampleRate) + LEFT_BEFORE_LIMIT;
@@ -120,7 +131,7 @@ void ActivityLine::takeEnded(const TakeFigures& figures, bool saved) {
 }
 
 std::uintptr_t ActivityLine::exportStarted(const std::wstring& destination, const std::wstring& source) {
-    exports_.push_back({++lastExportId_, fileNameOf(destination), source, 0});
+    exports_.push_back({++lastExportId_, fileNameOf(destination), destination, source, 0});
     return lastExportId_;
 }
 
@@ -142,9 +153,12 @@ void ActivityLine::exportFinished(std::uintptr_t id, bool saved) {
     exports_.erase(it);
 }
 
-bool ActivityLine::exportReads(const std::wstring& path) const {
-    return std::any_of(exports_.begin(), exports_.end(),
-                       [&path](const RunningExport& e) { return sameFile(path, e.source); });
+const wchar_t* ActivityLine::recordingRefusal(const std::wstring& path) const {
+    for (const RunningExport& e : exports_) {
+        if (sameFile(path, e.source)) return RECORDING_INTO_EXPORT_SOURCE_TEXT;
+        if (sameFile(path, e.destination)) return RECORDING_INTO_EXPORT_DESTINATION_TEXT;
+    }
+    return nullptr;
 }
 
 std::wstring ActivityLine::text() const {

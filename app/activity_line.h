@@ -4,15 +4,17 @@
 // a take records, its length (from the frames written, not the clock), format and file size, and
 // the time left once the WAV size limit is less than 10 minutes away; after it, its final length
 // and size; clipping until the next Start; the running MP3 exports' progress, the last MP3 saved,
-// and a close that waits for an export. Every text the line shows, and the box that refuses a
-// recording into an export's source, is made in activity_line.cpp. The text functions are pure;
+// and a close that waits for an export. Every text the line shows, and the boxes that refuse a
+// recording into an export's files, is made in activity_line.cpp. The text functions are pure;
 // ActivityLine belongs to the GUI thread.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A recording into the file a running export reads would truncate that export's source.
+// A recording into the file a running export reads would truncate that export's source; one into
+// the file it writes would be replaced by the MP3 when the export ends.
 extern const wchar_t* const RECORDING_INTO_EXPORT_SOURCE_TEXT;
+extern const wchar_t* const RECORDING_INTO_EXPORT_DESTINATION_TEXT;
 
 // Whole seconds of `frames` at `sampleRate` (rounded down): "M:SS" below one hour, "H:MM:SS" from
 // one hour on.
@@ -56,11 +58,14 @@ public:
     // The export is over; `saved` when its MP3 is in place (a failure has its own error box).
     void exportFinished(std::uintptr_t id, bool saved);
     bool exporting() const { return !exports_.empty(); }
-    // True when `path` names the same file as a running export's source.
-    bool exportReads(const std::wstring& path) const;
+    // Why a take may not be recorded into `path`: it names a running export's source or
+    // destination (the same file, or the same name when the file does not exist yet). Null when
+    // it may.
+    const wchar_t* recordingRefusal(const std::wstring& path) const;
 
     // The window was asked to close while exports run: it waits for them, and says so.
     void closeRequested() { closing_ = true; }
+    void closeCancelled() { closing_ = false; }
     bool closing() const { return closing_; }
 
     std::wstring text() const;
@@ -71,6 +76,7 @@ private:
     struct RunningExport {
         std::uintptr_t id;
         std::wstring name;     // the MP3's file name
+        std::wstring destination;
         std::wstring source;
         int percent;
     };

@@ -52,6 +52,12 @@ void showActivity(MainWindowShell& shell) {
     if (activityLine.takeNewText(text)) shell.setActivityText(text);
 }
 
+void cancelWaitingClose(MainWindowShell& shell) {
+    if (!activityLine.closing()) return;
+    activityLine.closeCancelled();
+    showActivity(shell);
+}
+
 }  // namespace
 
 bool MainWindowShell::startExportThread(const std::wstring& destination,
@@ -94,6 +100,19 @@ void onCommand(MainWindowShell& shell, std::uintptr_t wParam) {
 
 void onStartRecording(MainWindowShell& shell) {
     if (isRecording.load() || recordingThreadActive.load()) return;
+    // The user is using the window again: a close that waited for an export no longer stands
+    // (it would end this take when the export is done, or close the window under the dialog).
+    cancelWaitingClose(shell);
+    const std::wstring path = shell.browseSavePath();
+    if (path.empty()) return;
+    // Creating the file would truncate the source under a running export; the export's rename
+    // would replace the file being recorded with its MP3.
+    if (const wchar_t* refusal = activityLine.recordingRefusal(path)) {
+        showErrorBox(refusal);
+        return;
+    }
+    // The views show this take from now on; a cancelled or refused Start leaves the last take
+    // on them, as the activity line does.
     {
         std::lock_guard<std::mutex> lock(waveformMutex);
         waveformBufferL.clear();
@@ -102,13 +121,6 @@ void onStartRecording(MainWindowShell& shell) {
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.clear();
         spectrogramHistory.clear();
-    }
-    const std::wstring path = shell.browseSavePath();
-    if (path.empty()) return;
-    // Creating the file would truncate the source under a running export.
-    if (activityLine.exportReads(path)) {
-        showErrorBox(RECORDING_INTO_EXPORT_SOURCE_TEXT);
-        return;
     }
     savePath = path;
     activityLine.takeStarted();
@@ -119,6 +131,7 @@ void onStartRecording(MainWindowShell& shell) {
 void onStop() { isRecording.store(false); }
 
 void onExportMP3(MainWindowShell& shell) {
+    cancelWaitingClose(shell);
     const std::wstring destination = shell.browseSavePath();
     if (destination.empty()) return;
     // The source is fixed now, on the GUI thread: a later Start may change savePath while the
@@ -154,7 +167,10 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
     if (msg == WM_APP_EXPORT_DONE) {
         activityLine.exportFinished(exportMessageId(wParam), exportMessageValue(wParam) != 0);
         showActivity(shell);
-        if (activityLine.closing() && !activityLine.exporting()) onClose(shell);   // asked before
+        // Asked before, while this export ran, and not cancelled by a command since (so no take
+        // has started).
+        if (activityLine.closing() && !activityLine.exporting() && !recordingThreadActive.load())
+            shell.destroyMainWindow();
         return true;
     }
     return false;

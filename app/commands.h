@@ -69,7 +69,8 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam);
 
 // A close request; the window stays while a capture thread is alive. While exports run, the
 // first request leaves it open, saying it closes once they are done (it then does); a second one
-// closes it at once (the process still completes the MP3s before it exits).
+// closes it at once (the process still completes the MP3s before it exits). Start Recording or
+// Export MP3 pressed while it waits cancels that wait: the window stays until closed again.
 void onClose(MainWindowShell& shell);
 // The main window is being destroyed: stop and join the render thread, drop the views, quit.
 void onDestroy(MainWindowShell& shell);

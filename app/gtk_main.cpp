@@ -35,17 +35,18 @@ void finishRunningExports() {
 // Process-wide settings for two libraries that read them once, so they are made here, before
 // any other thread exists and before the GL driver is loaded.
 void tuneLibrariesForALongRun() {
-    // Mesa's software GL (llvmpipe) allocates and frees, on the render thread, a 145 KiB block
-    // every frame, a 512 KiB one (4 KiB aligned) a few times a second and a 1 MiB upload buffer
-    // every few minutes. glibc's mmap threshold starts at 128 KiB and rises to the size of the
-    // first mapped block it frees, so from then on the large blocks are carved, with their
-    // alignment padding, out of the render thread's heap, where the small allocations made
-    // between them keep the freed space from being returned: the resident size climbs in steps
-    // over an hours-long take. A fixed threshold of 256 KiB maps and unmaps the large blocks
-    // (nothing of theirs left resident) and keeps the per-frame block in the heap, reused in
-    // place; the trim threshold, which a fixed mmap threshold would leave at 128 KiB (the
-    // per-frame block would then be returned and faulted in again every frame), gets the 1 MiB
-    // glibc itself moves to. Malloc tunables the user or the packager set are kept as they are.
+    // A GL driver (Mesa's software GL, llvmpipe, among them) may allocate and free, on the render
+    // thread, a block a little over 128 KiB every frame, blocks of several hundred KiB (page
+    // aligned) a few times a second and larger upload buffers now and then. glibc's mmap
+    // threshold starts at 128 KiB and rises to the size of the first mapped block it frees, so
+    // from then on the large blocks are carved, with their alignment padding, out of the render
+    // thread's heap, where the small allocations made between them keep the freed space from
+    // being returned: the resident size climbs in steps over an hours-long take. A fixed
+    // threshold of 256 KiB maps and unmaps the large blocks (nothing of theirs left resident) and
+    // keeps a per-frame block below it in the heap, reused in place; the trim threshold, which a
+    // fixed mmap threshold would leave at 128 KiB (the per-frame block would then be returned and
+    // faulted in again every frame), gets the 1 MiB glibc itself moves to. Malloc tunables the
+    // user or the packager set are kept as they are.
     if (!mallocTunedByUser(std::getenv("GLIBC_TUNABLES"))) {
         mallopt(M_MMAP_THRESHOLD, 256 * 1024);
         mallopt(M_TRIM_THRESHOLD, 1024 * 1024);

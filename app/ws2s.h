@@ -18,30 +18,8 @@ std::wstring utf8ToWide(const std::string& utf8);
 // elsewhere. Throws std::range_error when ws2s would. Chosen per platform by the build.
 std::filesystem::path nativeFilePath(const std::wstring& path);
 
-// Open files by a wide path (through nativeFilePath): on Windows by the wide path itself (so non-ASCII names land on disk
-// as typed), elsewhere by its UTF-8 bytes. Both throw std::range_error when ws2s would, before
-// any file is touched. The implementation is chosen per platform by the build.
-void openBinaryForWriting(std::ofstream& file, const std::wstring& path);
+// Opens a file for reading by a wide path (through nativeFilePath): on Windows by the wide path
+// itself (so non-ASCII names are found as typed), elsewhere by its UTF-8 bytes. Throws
+// std::range_error when ws2s would, before any file is touched. Chosen per platform by the build.
+// (A take's file is created by DiskFile, capture/disk_file.h, through the same nativeFilePath.)
 void openBinaryForReading(std::ifstream& file, const std::wstring& path);
-
-// A second handle on a file that this process writes through a stream, opened by the same wide
-// path, to force what was written onto the disk: a power cut shortly after "Saved" must not leave
-// an empty or short file (XFS, btrfs, ext4 without auto_da_alloc keep new data in memory for
-// seconds). Opened at once; a file it cannot open is not flushed (flush() then says so).
-// Implemented per platform beside the functions above. One thread at a time.
-class DiskFlush {
-public:
-    explicit DiskFlush(const std::wstring& path);
-    ~DiskFlush();
-    DiskFlush(const DiskFlush&) = delete;
-    DiskFlush& operator=(const DiskFlush&) = delete;
-
-    // The file's data and length (fdatasync; FlushFileBuffers), then, on POSIX, the folder that
-    // names it (a new file's name is in the folder, not the file). True when all reached the disk.
-    bool flush();
-    bool isOpen() const { return handle_ != -1; }
-
-private:
-    std::filesystem::path path_;
-    std::intptr_t handle_;   // file descriptor or HANDLE; -1 when it could not be opened
-};

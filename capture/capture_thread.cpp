@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -15,6 +14,7 @@
 #include "capture/live_wav_file.h"
 #include "capture/packet_pipeline.h"
 #include "capture/recording_outcome.h"
+#include "capture/sample_conversion.h"
 #include "capture/wav_header.h"
 
 namespace {
@@ -32,46 +32,6 @@ bool formatSupported(const MixFormat& f) {
     return false;
 }
 
-// Turns one packet into interleaved floats. Float packets are used in place; silence (flag or
-// a null buffer) and integer PCM go through `scratch`, which keeps its capacity between packets.
-const float* packetAsFloat(const void* data, std::uint32_t frames, std::uint32_t flags,
-                           const MixFormat& f, std::vector<float>& scratch) {
-    const std::size_t n = static_cast<std::size_t>(frames) * static_cast<std::size_t>(f.channels);
-    if (data == nullptr || (flags & CAPTURE_FLAG_SILENT) != 0) {
-        scratch.assign(n, 0.0f);
-        return scratch.data();
-    }
-    if (f.encoding == SampleEncoding::Float) return static_cast<const float*>(data);
-    scratch.resize(n);
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    switch (f.containerBits) {
-        case 16:
-            for (std::size_t i = 0; i < n; ++i) {
-                std::int16_t v;
-                std::memcpy(&v, bytes + 2 * i, 2);
-                scratch[i] = static_cast<float>(v) / 32768.0f;
-            }
-            break;
-        case 24:  // packed little-endian 3-byte samples
-            for (std::size_t i = 0; i < n; ++i) {
-                const unsigned char* p = bytes + 3 * i;
-                std::int32_t v = static_cast<std::int32_t>(
-                    static_cast<std::uint32_t>(p[0]) << 8 | static_cast<std::uint32_t>(p[1]) << 16 |
-                    static_cast<std::uint32_t>(p[2]) << 24);
-                scratch[i] = static_cast<float>(v >> 8) / 8388608.0f;
-            }
-            break;
-        default:  // 32-bit container; 24 valid bits sit left-justified, so one scale fits both
-            for (std::size_t i = 0; i < n; ++i) {
-                std::int32_t v;
-                std::memcpy(&v, bytes + 4 * i, 4);
-                scratch[i] = static_cast<float>(static_cast<double>(v) / 2147483648.0);
-            }
-            break;
-    }
-    return scratch.data();
-}
-
 // Hands every packet waiting now to the pipeline. Returns false when the source has failed
 // (the device went away); `ended` is set when the file failed or is full.
 bool takeWaitingPackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav,
@@ -86,7 +46,10 @@ bool takeWaitingPackets(CaptureSource& source, const MixFormat& format, LiveWavF
         if (captureFailed(source.getBuffer(data, got, flags))) return true;
         const std::uint32_t take = wav.framesThatFit(got);
         if (take > 0) {
-            const float* samples = packetAsFloat(data, take, flags, format, converted);
+            bool atFullScale = false;
+            const float* samples = packetAsFloat(data, take, flags, format, converted, atFullScale);
+            // Before the pipeline posts this packet's level update, which shows it.
+            if (atFullScale) takeCounters.clipped.store(true);
             processCapturePacket(samples, take, format.channels, wav.stream(), wav.dataBytes(), hwnd);
         }
         source.releaseBuffer(got);

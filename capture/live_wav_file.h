@@ -1,15 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The WAV file of a recording while it is being written. Unbuffered, so each packet reaches the
-// file in one write and a failed write is seen at once; the header follows the data about once a
-// second, so a recording cut off by a crash or a kill is still a valid WAV file. Capture thread.
+// The WAV file of a recording while it is being written. Unbuffered (capture/disk_file.h), so
+// each packet reaches the file in one write and a failed write is seen at once; the header
+// follows the data about once a second, so a recording cut off by a crash or a kill is still a
+// valid WAV file. Capture thread.
 #include <cstdint>
-#include <fstream>
-#include <memory>
+#include <ostream>
 #include <string>
 
-#include "app/ws2s.h"
+#include "capture/disk_file.h"
 #include "capture/recording_outcome.h"
+
+// A take's outcome once its file is finished, from `captured` (how the capture ended) and the
+// steps of the finish: a header that could not be written turns any outcome into WriteFailed; a
+// flush to the disk or a close that failed turns a complete take (Saved, SizeLimitReached) into
+// WriteFailed, and leaves a take that had already failed as it was.
+RecordingOutcome finishedOutcome(RecordingOutcome captured, bool headerWritten, bool flushed, bool closed);
 
 class LiveWavFile {
 public:
@@ -25,26 +31,25 @@ public:
     std::uint32_t framesThatFit(std::uint32_t frames) const;
 
     // What the packet pipeline appends PCM16 frames to, and the count of sample bytes it keeps.
-    std::ofstream& stream() { return file_; }
+    std::ostream& stream() { return stream_; }
     std::uint64_t& dataBytes() { return dataBytes_; }
 
-    // After each packet: flushes it and rewrites the header once per second of audio since the
-    // last time. False once the file has failed.
+    // After each packet: rewrites the header once per second of audio since the last time.
+    // False once the file has failed.
     bool refreshHeaderIfDue();
 
-    // Writes the final header, forces the file onto the disk and closes it; returns the
-    // recording's outcome. After a failed write (`outcome` WriteFailed or InternalError) the
-    // header gives the whole frames the file really holds. A failed header write turns any
-    // outcome into WriteFailed; a failed flush to the disk or close turns Saved (and
-    // SizeLimitReached) into WriteFailed. The header refreshes while recording are not flushed:
-    // only the end of a take waits for the disk.
+    // Writes the final header, forces the file onto the disk through the descriptor that wrote
+    // it and closes it; returns the recording's outcome (finishedOutcome). After a failed write
+    // (`outcome` WriteFailed or InternalError) the header gives the whole frames the file really
+    // holds. The header refreshes while recording are not flushed: only the end of a take waits
+    // for the disk.
     RecordingOutcome finish(RecordingOutcome outcome);
 
 private:
     void writeHeader();
 
-    std::ofstream file_;
-    std::unique_ptr<DiskFlush> diskFlush_;
+    DiskFile file_;
+    std::ostream stream_{&file_};
     const std::int32_t channels_;
     const std::int32_t sampleRate_;
     const std::uint64_t frameBytes_;

@@ -28,14 +28,22 @@ public:
     // One poll. `arrived`: bytes received since the last poll; `gathered`: bytes held, not yet
     // handed on (the new ones included). `running` is false while the source is suspended or the
     // stream corked: no audio is due then, so that time never counts towards a stall.
-    // `draining`: Stop was asked, so whatever is gathered goes at once.
-    PacketDecision poll(Clock::time_point now, std::size_t arrived, std::size_t gathered,
-                        bool running, bool draining);
+    PacketDecision poll(Clock::time_point now, std::size_t arrived, std::size_t gathered, bool running);
+
+    // Stop was asked at `now`: from then on whatever is gathered goes at once. What the source
+    // captured before `now` has come once drainOver: it reaches us with the next piece the server
+    // sends, within `maxWait` (PipeWire sends one per graph cycle of a fragment's length, a
+    // PulseAudio daemon one as soon as a fragment is full), plus a quarter of it for the
+    // scheduling of both.
+    void beginDrain(Clock::time_point now);
+    bool drainOver(Clock::time_point now) const { return draining_ && now >= drainUntil_; }
 
 private:
     std::size_t minPacketBytes_;
     Clock::duration maxWait_;
     Clock::duration stallLimit_;
+    bool draining_ = false;
+    Clock::time_point drainUntil_{};
     Clock::time_point lastPacket_{};
     Clock::time_point lastAudio_{};   // last poll that found audio, or found the source stopped
 };

@@ -63,14 +63,16 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
         static_cast<std::uint32_t>(frameCount * static_cast<std::uint32_t>(captureChannels));
 
     // File data, in packet order (interleaving kept), little-endian.
-    // Full scale reached before the clamp (a NaN is not), noted for the activity line.
+    // A sample whose PCM16 value reaches full scale on either side is clipped (a NaN is not),
+    // noted for the activity line; integer sources at their limits are noted by their
+    // conversion, since their largest positive value stays just below full scale here.
     std::vector<std::int16_t>& pcm = scratch.filePcm;
     pcm.resize(n);
     unsigned fullScale = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const float x = samples[i];
-        fullScale |= static_cast<unsigned>(x >= 1.0f) | static_cast<unsigned>(x <= -1.0f);
-        pcm[i] = floatToPCM16(x);
+        const std::int16_t v = floatToPCM16(samples[i]);
+        fullScale |= static_cast<unsigned>(v == 32767) | static_cast<unsigned>(v == -32767);
+        pcm[i] = v;
     }
     if (!hostIsLittleEndian()) {
         for (std::int16_t& v : pcm) {

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// PulseAudio backend of CaptureSource: a pa_threaded_mainloop runs the connection; the capture
-// thread polls the record stream like a WASAPI capture client. Every libpulse call below is made
-// with the mainloop lock held; callbacks run on the mainloop's thread and only signal. A capture
-// failure writes nothing to the debug output: the recording's outcome reaches the status line.
+// PulseAudio backend of CaptureSource: the record stream, which the capture thread polls like a
+// WASAPI capture client, on a connection of its own (capture/pulse_connection.h). Every libpulse
+// call below is made with the mainloop lock held; callbacks run on the mainloop's thread and only
+// signal or count. A capture failure writes nothing to the debug output: the recording's outcome
+// reaches the status line.
 #include "capture/pulse_source.h"
-
-#include <pulse/pulseaudio.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "capture/packet_gate.h"
+#include "capture/pulse_connection.h"
 
 namespace {
 
@@ -39,17 +39,6 @@ constexpr std::uint64_t FRAGMENT_FRAMES_AT_48K = 2048;
 // source (session switch, device reserved by another program) is not lost: it resumes.
 std::atomic<std::chrono::milliseconds::rep> stallLimitMs{5000};
 
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
-    ~MainloopLock() { pa_threaded_mainloop_unlock(loop_); }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-private:
-    pa_threaded_mainloop* loop_;
-};
-
 class PulseCaptureSource final : public CaptureSource {
 public:
     ~PulseCaptureSource() override;
@@ -67,18 +56,13 @@ public:
     CaptureResult stop() override;
 
 private:
-    static void signalLoop(pa_context*, void* loop) {
+    static void signalLoop(pa_stream*, void* loop) {
         pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
     }
-    static void signalLoopFromStream(pa_stream*, void* loop) { signalLoop(nullptr, loop); }
     static void onSuspended(pa_stream*, void* self) {
         ++static_cast<PulseCaptureSource*>(self)->suspendChanges_;
     }
-    static void onServerInfo(pa_context*, const pa_server_info* info, void* self);
-    static void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self);
 
-    // Waits (lock held) until `op` has completed or was cancelled because the context died.
-    void await(pa_operation* op);
     // False once the server went away or the stream failed (lock held).
     bool healthy() const;
     // Moves everything the stream has queued into gathered_ (lock held); the bytes moved, or
@@ -87,116 +71,57 @@ private:
     // Hands on everything gathered as the next packet.
     void handOnGathered(std::uint32_t& frames);
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    PulseConnection server_;
     pa_stream* stream_ = nullptr;
-    std::string sourceName_;
-    pa_sample_spec sourceSpec_{};
-    pa_channel_map sourceMap_{};
-    pa_usec_t sourceLatency_ = 0;   // the source's configured latency
+    PulseSourceInfo source_;
     bool haveSource_ = false;
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
-    std::chrono::microseconds fragmentTime_{0};
     PacketGate gate_{0, {}, {}};
     unsigned suspendChanges_ = 0;   // counted by the suspended callback (mainloop thread, lock held)
     unsigned suspendChangesSeen_ = 0;
-    bool draining_ = false;
     bool lost_ = false;   // the server or the stream failed; what was gathered has been handed on
-    std::chrono::steady_clock::time_point drainUntil_{};
     std::vector<unsigned char> gathered_;   // received, not yet handed on
     std::vector<unsigned char> packet_;     // the packet handed on, until the next poll
     std::uint32_t packetFrames_ = 0;
 };
 
+// The stream goes before the connection (a member, released after this body).
 PulseCaptureSource::~PulseCaptureSource() {
-    if (loop_ == nullptr) return;
-    {
-        MainloopLock lock(loop_);
-        if (stream_ != nullptr) {
-            pa_stream_set_state_callback(stream_, nullptr, nullptr);
-            if (connected_) pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-        }
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
-    }
-    pa_threaded_mainloop_stop(loop_);   // no-op when it never started
-    pa_threaded_mainloop_free(loop_);
+    if (stream_ == nullptr) return;
+    PulseLock lock(server_.loop());
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+    if (connected_) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
 }
 
 CaptureResult PulseCaptureSource::activateDefaultEndpoint() {
-    loop_ = pa_threaded_mainloop_new();
-    if (loop_ == nullptr) return PULSE_E_FAIL;
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Sonabel");
-    if (context_ == nullptr) return PULSE_E_FAIL;
-    pa_context_set_state_callback(context_, signalLoop, loop_);
-
-    MainloopLock lock(loop_);
-    // No autospawn: a recorder should use the user's sound server, never start one.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return PULSE_E_FAIL;
-    if (pa_threaded_mainloop_start(loop_) < 0) return PULSE_E_FAIL;
-    for (;;) {
-        const pa_context_state_t state = pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(state)) return PULSE_E_FAIL;
-        pa_threaded_mainloop_wait(loop_);
-    }
-
-    await(pa_context_get_server_info(context_, onServerInfo, this));
-    if (sourceName_.empty()) return PULSE_E_FAIL;
-    await(pa_context_get_source_info_by_name(context_, sourceName_.c_str(), onSourceInfo, this));
-    if (!haveSource_) return PULSE_E_FAIL;
-    return 0;
-}
-
-void PulseCaptureSource::onServerInfo(pa_context*, const pa_server_info* info, void* self) {
-    auto* source = static_cast<PulseCaptureSource*>(self);
-    if (info != nullptr && info->default_source_name != nullptr)
-        source->sourceName_ = info->default_source_name;
-    pa_threaded_mainloop_signal(source->loop_, 0);
-}
-
-void PulseCaptureSource::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* self) {
-    auto* source = static_cast<PulseCaptureSource*>(self);
-    if (eol == 0 && info != nullptr) {
-        source->sourceSpec_ = info->sample_spec;
-        source->sourceMap_ = info->channel_map;
-        source->sourceLatency_ = info->configured_latency;
-        source->haveSource_ = true;
-    }
-    pa_threaded_mainloop_signal(source->loop_, 0);
-}
-
-void PulseCaptureSource::await(pa_operation* op) {
-    if (op == nullptr) return;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
-    pa_operation_unref(op);
+    if (!server_.connect("Sonabel")) return PULSE_E_FAIL;
+    PulseLock lock(server_.loop());
+    haveSource_ = server_.findSource({}, source_);
+    return haveSource_ ? 0 : PULSE_E_FAIL;
 }
 
 CaptureResult PulseCaptureSource::getMixFormat(MixFormat& format) {
     if (!haveSource_) return PULSE_E_FAIL;
     // The source's own rate and channel count; samples are asked for as 32-bit float, which the
     // server converts to whatever the device delivers.
-    format = MixFormat{static_cast<std::int32_t>(sourceSpec_.channels),
-                       static_cast<std::int32_t>(sourceSpec_.rate), SampleEncoding::Float, 32, 32};
+    format = MixFormat{static_cast<std::int32_t>(source_.spec.channels),
+                       static_cast<std::int32_t>(source_.spec.rate), SampleEncoding::Float, 32, 32};
     return 0;
 }
 
 CaptureResult PulseCaptureSource::initialize() {
     if (!haveSource_) return PULSE_E_FAIL;
-    MainloopLock lock(loop_);
+    PulseLock lock(server_.loop());
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = sourceSpec_.rate;
-    spec.channels = sourceSpec_.channels;
-    stream_ = pa_stream_new(context_, "Recording", &spec, &sourceMap_);
+    spec.rate = source_.spec.rate;
+    spec.channels = source_.spec.channels;
+    stream_ = pa_stream_new(server_.context(), "Recording", &spec, &source_.map);
     if (stream_ == nullptr) return PULSE_E_FAIL;
-    pa_stream_set_state_callback(stream_, signalLoopFromStream, loop_);
+    pa_stream_set_state_callback(stream_, signalLoop, server_.loop());
     pa_stream_set_suspended_callback(stream_, onSuspended, this);
     frameBytes_ = pa_frame_size(&spec);
     return 0;
@@ -204,29 +129,29 @@ CaptureResult PulseCaptureSource::initialize() {
 
 CaptureResult PulseCaptureSource::start() {
     if (stream_ == nullptr) return PULSE_E_FAIL;
-    MainloopLock lock(loop_);
+    PulseLock lock(server_.loop());
     // 1 s of buffering (like the 1 s WASAPI buffer) in fragments of 42.7 ms. Sources with
     // a fixed latency (no dynamic latency) deliver whole blocks of that latency at once - 2 s for
     // some virtual sources - so the buffer holds one such block on top, or a block would
     // overflow it and be lost.
-    pa_sample_spec spec = sourceSpec_;
+    pa_sample_spec spec = source_.spec;
     spec.format = PA_SAMPLE_FLOAT32NE;
     pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(PA_USEC_PER_SEC + sourceLatency_, &spec));
+    attr.maxlength = static_cast<std::uint32_t>(pa_usec_to_bytes(PA_USEC_PER_SEC + source_.latency, &spec));
     // Rounded up: a fragment a fraction of a frame short of the quantum would halve it.
     const std::uint64_t fragmentFrames =
-        (FRAGMENT_FRAMES_AT_48K * sourceSpec_.rate + 48000 - 1) / 48000;
+        (FRAGMENT_FRAMES_AT_48K * source_.spec.rate + 48000 - 1) / 48000;
     // A packet is at least a fragment less 1/64: a server may round the fragment it sends
     // through microseconds (a frame short) and a resampling graph's pieces vary by a few frames;
     // such a piece is taken alone rather than held back for the next one.
-    fragmentTime_ = std::chrono::microseconds(fragmentFrames * 1000000 / sourceSpec_.rate);
+    const std::chrono::microseconds fragmentTime(fragmentFrames * 1000000 / source_.spec.rate);
     const auto stallLimit = std::chrono::milliseconds(stallLimitMs.load()) +
-                            std::chrono::microseconds(sourceLatency_);
-    gate_ = PacketGate((fragmentFrames - fragmentFrames / 64) * frameBytes_, fragmentTime_,
+                            std::chrono::microseconds(source_.latency);
+    gate_ = PacketGate((fragmentFrames - fragmentFrames / 64) * frameBytes_, fragmentTime,
                        stallLimit);
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-    if (pa_stream_connect_record(stream_, sourceName_.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
+    if (pa_stream_connect_record(stream_, source_.name.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
         return PULSE_E_FAIL;
     connected_ = true;
     for (;;) {
@@ -236,13 +161,12 @@ CaptureResult PulseCaptureSource::start() {
             return 0;
         }
         if (!PA_STREAM_IS_GOOD(state)) return PULSE_E_FAIL;
-        pa_threaded_mainloop_wait(loop_);
+        pa_threaded_mainloop_wait(server_.loop());
     }
 }
 
 bool PulseCaptureSource::healthy() const {
-    return stream_ != nullptr && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) &&
-           pa_stream_get_state(stream_) == PA_STREAM_READY;
+    return stream_ != nullptr && server_.good() && pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
 std::ptrdiff_t PulseCaptureSource::gatherQueued() {
@@ -285,7 +209,7 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     // getBuffer and releaseBuffer need no lock. No block stays peeked once the lock is
     // released: when the server dies, the mainloop thread waits (lock held) for every peeked
     // block of the server's memory to be dropped, and a drop needs the lock.
-    MainloopLock lock(loop_);
+    PulseLock lock(server_.loop());
     const std::ptrdiff_t arrived = lost_ || !healthy() ? -1 : gatherQueued();
     if (arrived < 0) {
         // The server went away or the stream failed: what had arrived goes to the file first,
@@ -301,7 +225,7 @@ CaptureResult PulseCaptureSource::getNextPacketSize(std::uint32_t& frames) {
                          suspendChanges_ == suspendChangesSeen_;
     suspendChangesSeen_ = suspendChanges_;
     switch (gate_.poll(std::chrono::steady_clock::now(), static_cast<std::size_t>(arrived),
-                       gathered_.size(), running, draining_)) {
+                       gathered_.size(), running)) {
         case PacketDecision::HandOn: handOnGathered(frames); return 0;
         case PacketDecision::Lost: return PULSE_E_FAIL;
         case PacketDecision::Wait: return 0;
@@ -323,23 +247,17 @@ CaptureResult PulseCaptureSource::releaseBuffer(std::uint32_t) {
     return 0;
 }
 
-void PulseCaptureSource::beginDrain() {
-    // What the source captured before this moment reaches us with the next fragment the server
-    // sends: within a fragment's time (PipeWire sends one per graph cycle of that length, a
-    // PulseAudio daemon one as soon as it is full), plus a quarter for the scheduling of both.
-    draining_ = true;
-    drainUntil_ = std::chrono::steady_clock::now() + fragmentTime_ + fragmentTime_ / 4;
-}
+void PulseCaptureSource::beginDrain() { gate_.beginDrain(std::chrono::steady_clock::now()); }
 
 bool PulseCaptureSource::drained() {
-    if (std::chrono::steady_clock::now() >= drainUntil_) return true;
-    MainloopLock lock(loop_);
+    if (gate_.drainOver(std::chrono::steady_clock::now())) return true;
+    PulseLock lock(server_.loop());
     return lost_ || !healthy();
 }
 
 CaptureResult PulseCaptureSource::stop() {
     if (stream_ == nullptr || !connected_) return 0;
-    MainloopLock lock(loop_);
+    PulseLock lock(server_.loop());
     pa_stream_disconnect(stream_);
     connected_ = false;
     return 0;

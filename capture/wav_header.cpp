@@ -74,3 +74,8 @@ WAVHeader parseWavHeader(const unsigned char bytes[44]) {
     h.dataSize = getU32(bytes + 40);
     return h;
 }
+
+std::uint64_t wholeFrameBytes(std::uint64_t limit, std::int32_t channels) {
+    const std::uint64_t frame = 2 * static_cast<std::uint64_t>(channels > 0 ? channels : 1);
+    return limit - limit % frame;
+}

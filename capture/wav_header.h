@@ -27,6 +27,10 @@ constexpr std::size_t WAV_HEADER_SIZE = 44;
 // Largest data size for which riffSize (dataSize + 36) still fits its 32-bit field.
 constexpr std::uint64_t WAV_MAX_DATA_BYTES = 0xFFFFFFFFull - 36;
 
+// The part of `limit` sample bytes that whole frames of 16-bit samples fill: what a take may
+// write under that limit, and what the activity line counts the time left against.
+std::uint64_t wholeFrameBytes(std::uint64_t limit, std::int32_t channels);
+
 // Writes the 44 header bytes at the stream's position, little-endian on any host. The stream's
 // state is left for the caller to examine.
 void writeWavHeader(std::ostream& stream, std::int32_t sampleRate, std::int32_t bitsPerSample,

@@ -58,8 +58,9 @@ struct SpectrogramSnapshot {
 // Calls that new columns wait before they are drawn: the spectrogram moves every eighth pass of
 // the render loop (about 7 times a second, 6 or 7 pixels a time), not with every column (43 a
 // second). Each frame of the spectrum view costs a switch of context there and back, the
-// picture's rasterisation and a swap: about 0.7 ms on Mesa's software GL (llvmpipe), so 5 ms a
-// second at this pace, and a 24 s history needs no more to be followed.
+// picture's rasterisation and a swap, which on a software GL (Mesa's llvmpipe, where most of a
+// frame's cost is) is as much as a waveform frame; a 24 s history moving a few pixels at a time
+// is followed as well at an eighth of the rate, for an eighth of that cost.
 constexpr int SPECTROGRAM_PASSES_PER_FRAME = 8;
 
 // Whether the spectrum view must be drawn: never while hidden; otherwise the first call, a new

@@ -39,6 +39,9 @@ public:
     // the umask, or what the folder's default ACL gives). A file system that keeps no permissions
     // leaves them as it makes them. False when the flush or the replace failed, or when the
     // temporary's name no longer leads to the file written: the destination is then as it was.
+    // False too when, after the replace, the disk reported an error flushing the folder: the MP3
+    // is at its name then, but whether it survives a power cut is in doubt. The flushes follow
+    // the rule of syncFileToDisk and syncFolderToDisk (capture/disk_file.h), as a take's do.
     // On Windows a file held open by another program (a virus scanner, the search indexer) is
     // waited for, for about a second; in the rare case the old file, already moved aside, cannot
     // be put back, the new MP3 takes the chosen name and the old one stays beside it as

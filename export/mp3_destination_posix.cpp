@@ -5,6 +5,8 @@
 // write (0777 without the sticky bit) the temporary's name can be swapped for a link to any file.
 #include "export/mp3_destination.h"
 
+#include "capture/disk_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -58,18 +60,6 @@ bool namesFile(const std::filesystem::path& name, int fd) {
     struct stat open {}, named {};
     return fstat(fd, &open) == 0 && fstatat(AT_FDCWD, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
-// The rename is a change of the folder, written back whenever the file system likes: flushed
-// too, so the new name (not only the new data) survives a power cut. Best effort: the MP3 is
-// already in place, and some file systems cannot flush a folder (EINVAL).
-void syncFolder(const std::filesystem::path& folder) {
-    const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (fsync(fd) != 0) {
-        // not flushed: written back later like any folder change
-    }
-    close(fd);
 }
 
 }  // namespace
@@ -132,8 +122,8 @@ bool Mp3Destination::putInPlace() {
     if (placed && replacing) copyAccessAcl(target_, fd);
     // The data reaches the disk before the name leads to it: with delayed allocation (XFS,
     // btrfs, ext4 without auto_da_alloc) a power cut soon after a bare rename can leave the name
-    // on an empty or short file. EINVAL: a file that cannot be flushed (no such thing to do).
-    placed = placed && (fsync(fd) == 0 || errno == EINVAL);
+    // on an empty or short file.
+    placed = placed && syncFileToDisk(fd);
     // The one step that acts on a name, which must still lead to the file written: a swap is
     // caught unless it falls between these two calls (where the folder has the sticky bit, as
     // /tmp has, no other user can swap it at all). A name that leads elsewhere is not this
@@ -145,8 +135,12 @@ bool Mp3Destination::putInPlace() {
     placed = placed && rename(temporary_.c_str(), target_.c_str()) == 0;
     closeFile(file_);
     file_ = NO_FILE;
-    if (placed) syncFolder(temporaryFolder(target_));
-    return placed;
+    if (!placed) return false;
+    // The rename is a change of the folder, written back whenever the file system likes: flushed
+    // too, so the new name (not only the new data) survives a power cut. The temporary's name is
+    // gone now, whatever the flush says.
+    temporary_.clear();
+    return syncFolderToDisk(temporaryFolder(target_));
 }
 
 std::filesystem::path Mp3Destination::temporaryFolder(const std::filesystem::path& target) { return target.parent_path(); }

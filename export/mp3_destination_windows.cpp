@@ -5,6 +5,8 @@
 // before either, and the moves write through.
 #include "export/mp3_destination.h"
 
+#include "capture/disk_file.h"
+
 #include <windows.h>
 
 #include <string>
@@ -123,7 +125,7 @@ Outcome replace(const std::wstring& from, const std::wstring& to, const std::wst
 
 bool Mp3Destination::putInPlace() {
     const HANDLE handle = reinterpret_cast<HANDLE>(file_);
-    const bool flushed = FlushFileBuffers(handle) != 0;
+    const bool flushed = syncFileToDisk(file_);
     CloseHandle(handle);
     file_ = NO_FILE;
     if (!flushed) return false;

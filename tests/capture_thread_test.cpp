@@ -11,6 +11,7 @@
 #include "capture/packet_gate.h"
 #include "capture/packet_pipeline.h"
 #include "capture/recording_outcome.h"
+#include "capture/sample_conversion.h"
 #include "capture/wav_header.h"
 #include "tests/fake_capture_source.h"
 #include "tests/test_support.h"
@@ -240,6 +241,31 @@ TEST(CaptureThread, IntegerMixFormatsAreConvertedToFloat) {
         EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
         EXPECT_EQ(dataOf(readFileBytes(dir.file("pcm.wav"))), c.expected)
             << "container bits " << c.format.containerBits;
+        // The first two hold an integer limit (s16 +32767, s24 -2^23): the take shows clipping.
+        EXPECT_EQ(takeCounters.clipped.load(), c.format.containerBits != 32) << c.format.containerBits;
+    }
+
+    // Clipping is an integer sample at its maximum or minimum, either side; one below is not.
+    struct Limit {
+        MixFormat format;
+        std::uint32_t atLimit, below;   // little-endian container bytes of one sample
+    };
+    const Limit limits[] = {
+        {{1, 48000, SampleEncoding::Pcm, 16, 16}, 0x7FFF, 0x7FFE},         {{1, 48000, SampleEncoding::Pcm, 16, 16}, 0x8000, 0x8001},
+        {{1, 48000, SampleEncoding::Pcm, 24, 24}, 0x7FFFFF, 0x7FFFFE},     {{1, 48000, SampleEncoding::Pcm, 24, 24}, 0x800000, 0x800001},
+        {{1, 48000, SampleEncoding::Pcm, 32, 24}, 0x7FFFFF00, 0x7FFFFE00}, {{1, 48000, SampleEncoding::Pcm, 32, 32}, 0x7FFFFFFF, 0x7FFFFFFE},
+        {{1, 48000, SampleEncoding::Pcm, 32, 32}, 0x80000000, 0x80000001},
+    };
+    std::vector<float> scratch;
+    for (const Limit& l : limits) {
+        for (const std::uint32_t v : {l.below, l.atLimit}) {
+            const unsigned char bytes[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+            bool clipped = false;
+            const float x = packetAsFloat(bytes, 1, 0, l.format, scratch, clipped)[0];
+            EXPECT_EQ(clipped, v == l.atLimit) << std::hex << v << " in " << l.format.containerBits;
+            EXPECT_LE(std::fabs(x), 1.0f);
+        }
     }
 }
 
@@ -330,21 +356,27 @@ TEST(PacketGate, GathersAboutAFragmentAndCountsSilenceOnlyWhileTheSourceRuns) {
     PacketGate gate(8000, milliseconds(43), seconds(5));
     gate.start(t0);
     const auto at = [&](int ms) { return t0 + milliseconds(ms); };
-    EXPECT_EQ(gate.poll(at(10), 1920, 1920, true, false), D::Wait);     // a piece: gathered
-    EXPECT_EQ(gate.poll(at(20), 6080, 8000, true, false), D::HandOn);   // a fragment's worth
-    EXPECT_EQ(gate.poll(at(30), 960, 960, true, false), D::Wait);
-    EXPECT_EQ(gate.poll(at(63), 0, 960, true, false), D::HandOn);       // a fragment's time old
-    EXPECT_EQ(gate.poll(at(70), 480, 480, true, true), D::HandOn);      // Stop: at once
-    EXPECT_EQ(gate.poll(at(80), 0, 0, true, true), D::Wait);            // nothing to hand on
+    EXPECT_EQ(gate.poll(at(10), 1920, 1920, true), D::Wait);     // a piece: gathered
+    EXPECT_EQ(gate.poll(at(20), 6080, 8000, true), D::HandOn);   // a fragment's worth
+    EXPECT_EQ(gate.poll(at(30), 960, 960, true), D::Wait);
+    EXPECT_EQ(gate.poll(at(63), 0, 960, true), D::HandOn);       // a fragment's time old
+    // Stop: at once, and what came before the Stop is in within a fragment's time and a quarter.
+    PacketGate stopped = gate;
+    stopped.beginDrain(at(65));
+    EXPECT_EQ(stopped.poll(at(70), 480, 480, true), D::HandOn);
+    EXPECT_EQ(stopped.poll(at(80), 0, 0, true), D::Wait);        // nothing to hand on
+    EXPECT_FALSE(stopped.drainOver(at(118)));
+    EXPECT_TRUE(stopped.drainOver(at(119)));
+    EXPECT_FALSE(gate.drainOver(at(5000)));
 
     // 5 s without audio while running: lost. Suspended for 8 s: no stall; the count starts again
     // at the resume.
-    EXPECT_EQ(gate.poll(at(5070), 0, 0, true, false), D::Wait);
-    EXPECT_EQ(gate.poll(at(5090), 0, 0, true, false), D::Lost);
+    EXPECT_EQ(gate.poll(at(5030), 0, 0, true), D::Wait);         // audio last came at 30
+    EXPECT_EQ(gate.poll(at(5050), 0, 0, true), D::Lost);
     PacketGate suspended(8000, milliseconds(43), seconds(5));
     suspended.start(t0);
     for (int ms = 1000; ms <= 9000; ms += 1000)
-        EXPECT_EQ(suspended.poll(at(ms), 0, 0, false, false), D::Wait) << ms;
-    EXPECT_EQ(suspended.poll(at(13000), 0, 0, true, false), D::Wait);
-    EXPECT_EQ(suspended.poll(at(14001), 0, 0, true, false), D::Lost);
+        EXPECT_EQ(suspended.poll(at(ms), 0, 0, false), D::Wait) << ms;
+    EXPECT_EQ(suspended.poll(at(13000), 0, 0, true), D::Wait);
+    EXPECT_EQ(suspended.poll(at(14001), 0, 0, true), D::Lost);
 }

@@ -107,24 +107,26 @@ TEST(Commands, StartGuardsDialogAndThread) {
     isRecording.store(false);
     recordingThreadActive.store(false);
 
-    // Cancelled dialog: buffers cleared anyway, savePath kept, no thread, status unchanged.
-    // The render thread sees the clear and draws the empty view.
+    // Cancelled dialog: the views keep the last take, savePath kept, no thread, status unchanged.
     fillDisplayBuffers();
     FrameSnapshot frame;
     frameNeedsDrawing(frame);
     onCommand(shell, IDC_START_RECORDING);
     EXPECT_EQ(shell.events, std::vector<std::string>{"dialog"});
-    EXPECT_TRUE(displayBuffersEmpty());
-    EXPECT_TRUE(frameNeedsDrawing(frame));
-    EXPECT_EQ(frame.sampleCount, 0u);
-    EXPECT_TRUE(frame.bins.empty());
+    EXPECT_FALSE(displayBuffersEmpty());
+    EXPECT_FALSE(frameNeedsDrawing(frame));
     EXPECT_EQ(savePath, L"output.wav");
     EXPECT_TRUE(shell.recordings.empty());
     EXPECT_EQ(shell.status, L"Ready");
 
-    // A chosen path; any notification code in the high word acts as the click.
+    // A chosen path; any notification code in the high word acts as the click. The take starts:
+    // the render thread sees the views cleared and draws them empty.
     shell.dialogAnswers = {L"/tmp/take one.wav"};
     onCommand(shell, (5u << 16) | IDC_START_RECORDING);
+    EXPECT_TRUE(displayBuffersEmpty());
+    EXPECT_TRUE(frameNeedsDrawing(frame));
+    EXPECT_EQ(frame.sampleCount, 0u);
+    EXPECT_TRUE(frame.bins.empty());
     EXPECT_EQ(savePath, L"/tmp/take one.wav");
     ASSERT_EQ(shell.recordings.size(), 1u);
     EXPECT_EQ(shell.recordings[0].first, L"/tmp/take one.wav");
@@ -147,7 +149,7 @@ TEST(Commands, StartGuardsDialogAndThread) {
     EXPECT_TRUE(sink.errorBoxes().empty());
 }
 
-TEST(Commands, ExportTakesTheSourceOnTheGuiThread) {
+TEST(Commands, ExportFixesItsSourceAtTheCommandAndShowsItsProgress) {
     resetSharedState();
     RecordingMessaging sink;
     FakeShell shell;
@@ -164,7 +166,6 @@ TEST(Commands, ExportTakesTheSourceOnTheGuiThread) {
     EXPECT_EQ(shell.exports[1], (std::pair<std::wstring, std::wstring>{L"/out/b.mp3", L"/rec/b.wav"}));
     EXPECT_TRUE(sink.errorBoxes().empty());
 
-
     shell.failThreads = true;
     shell.dialogAnswers = {L"/out/c.mp3"};
     onCommand(shell, IDC_EXPORT_MP3);
@@ -176,32 +177,96 @@ TEST(Commands, ExportTakesTheSourceOnTheGuiThread) {
     EXPECT_EQ(shell.activity, L"Exporting a.mp3: 0 % · Exporting b.mp3: 42 %");
     onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(2, 1));
     EXPECT_EQ(shell.activity, L"Exporting a.mp3: 0 % · MP3 saved: b.mp3");
+}
 
-    // A recording into the file a running export reads is refused before the file is touched.
+TEST(Commands, RecordingIntoARunningExportsFilesIsRefused) {
+    resetSharedState();
+    RecordingMessaging sink;
+    FakeShell shell;
     TempDir dir;
     writeFileBytes(dir.file("src.wav"), {1});
     savePath = dir.file("src.wav").wstring();
-    shell.failThreads = false;
-    shell.dialogAnswers = {L"/out/d.mp3", (dir.path() / "." / "src.wav").wstring(), dir.file("new.wav").wstring()};
+    // An export reads src.wav and writes out.mp3, which does not exist yet.
+    shell.dialogAnswers = {dir.file("out.mp3").wstring()};
     onCommand(shell, IDC_EXPORT_MP3);
-    isRecording.store(false);
-    onCommand(shell, IDC_START_RECORDING);
-    EXPECT_EQ(sink.errorBoxes().back(), RECORDING_INTO_EXPORT_SOURCE_TEXT);
+    fillDisplayBuffers();
+    // Into its source (another name for the file), then into its destination (the same name,
+    // spelt another way): both refused before any file is touched, the last take kept on view.
+    const std::pair<std::wstring, const wchar_t*> refused[] = {
+        {(dir.path() / "." / "src.wav").wstring(), RECORDING_INTO_EXPORT_SOURCE_TEXT},
+        {(dir.path() / "x" / ".." / "out.mp3").wstring(), RECORDING_INTO_EXPORT_DESTINATION_TEXT}};
+    for (const auto& [path, text] : refused) {
+        shell.dialogAnswers = {path};
+        onCommand(shell, IDC_START_RECORDING);
+        EXPECT_EQ(sink.errorBoxes().back(), text);
+    }
     EXPECT_TRUE(shell.recordings.empty());
+    EXPECT_FALSE(displayBuffersEmpty());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.mp3")));
+    shell.dialogAnswers = {dir.file("new.wav").wstring()};
     onCommand(shell, IDC_START_RECORDING);
     EXPECT_EQ(shell.recordings.size(), 1u);
+    EXPECT_EQ(sink.errorBoxes().size(), 2u);
+}
+
+TEST(Commands, CloseDuringAnExportWaitsForItUnlessTheUserGoesOn) {
+    resetSharedState();
+    RecordingMessaging sink;
+    FakeShell shell;
+    shell.dialogAnswers = {L"/out/a.mp3", L"/out/d.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    onCommand(shell, IDC_EXPORT_MP3);
+    shell.events.clear();
 
     // Closing while exports run: the window stays and says why, and closes once they are over.
-    shell.events.clear();
     onClose(shell);
-    EXPECT_EQ(shell.activity, L"Closing once the MP3 export is done · Exporting a.mp3: 0 % · Exporting d.mp3: 0 % · "
-                              L"MP3 saved: b.mp3");
+    EXPECT_EQ(shell.activity, L"Closing once the MP3 export is done · Exporting a.mp3: 0 % · Exporting d.mp3: 0 %");
     onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(1, 0));
-    EXPECT_EQ(shell.activity, L"Closing once the MP3 export is done · Exporting d.mp3: 0 %") << "no other MP3 saved";
+    EXPECT_EQ(shell.activity, L"Closing once the MP3 export is done · Exporting d.mp3: 0 %") << "no MP3 saved";
     EXPECT_TRUE(shell.events.empty());
-    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(4, 1));
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(2, 1));
     EXPECT_EQ(shell.activity, L"MP3 saved: d.mp3");
     EXPECT_EQ(shell.events, std::vector<std::string>{"destroy-window"});
+
+    // A second close request closes at once.
+    FakeShell again;
+    again.dialogAnswers = {L"/out/a.mp3"};
+    onCommand(again, IDC_EXPORT_MP3);
+    onClose(again);
+    onClose(again);
+    EXPECT_EQ(again.events, (std::vector<std::string>{"dialog", "destroy-window"}));
+
+    // Start while the window waits: the wait is over, and the export's end neither closes the
+    // window nor ends the take; a later export does not close it either.
+    resetSharedState();
+    shell = FakeShell();
+    shell.dialogAnswers = {L"/out/a.mp3", L"/out/d.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    onCommand(shell, IDC_EXPORT_MP3);
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(2, 1));
+    onClose(shell);
+    ASSERT_EQ(shell.activity.rfind(L"Closing", 0), 0u);
+    shell.dialogAnswers = {L"/tmp/take.wav"};
+    onCommand(shell, IDC_START_RECORDING);
+    EXPECT_EQ(shell.activity, L"Exporting a.mp3: 0 % · MP3 saved: d.mp3");
+    recordingThreadActive.store(true);
+    isRecording.store(true);
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(1, 1));
+    EXPECT_TRUE(isRecording.load());
+    shell.dialogAnswers = {L"/out/f.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(3, 1));
+    EXPECT_TRUE(isRecording.load());
+
+    // So does Export MP3, even one cancelled in its dialog.
+    recordingThreadActive.store(false);
+    isRecording.store(false);
+    shell.dialogAnswers = {L"/out/g.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    onClose(shell);
+    onCommand(shell, IDC_EXPORT_MP3);
+    onAppMessage(shell, WM_APP_EXPORT_DONE, exportMessageParam(4, 1));
+    EXPECT_EQ(std::count(shell.events.begin(), shell.events.end(), "destroy-window"), 0);
 }
 
 TEST(Commands, PrivateMessagesCloseAndDestroy) {

@@ -116,12 +116,17 @@ TEST(PacketPipeline, StereoMonoAndFourChannelPackets) {
     EXPECT_EQ(fftInput().size(), 400u);
     EXPECT_NEAR(currentLevel.load(), 0.4f, 1e-6f);  // sqrt(0.64 / 4): taken over all 400
 
-    // Clipping: full scale reached before the clamp, in any channel; not a NaN, not just below.
-    const float nearly[4] = {std::nanf(""), 0.99999f, -0.99999f, 0.0f}, full[4] = {0.0f, 0.0f, 0.0f, -1.0f};
+    // Clipping: a PCM16 value at full scale (+-32767), in any channel, on either side; not a
+    // NaN, not one step below (an integer source's limits are its conversion's to tell).
+    const float nearly[4] = {std::nanf(""), 0.99996f, -0.99996f, 0.0f};
     processCapturePacket(nearly, 2, 2, quadFile, written, hwnd);
     EXPECT_FALSE(takeCounters.clipped.load());
-    processCapturePacket(full, 2, 2, quadFile, written, hwnd);
-    EXPECT_TRUE(takeCounters.clipped.load());
+    for (const float full : {-1.0f, 1.0f, 4.0f}) {
+        takeCounters.clipped.store(false);
+        const float packet[4] = {0.0f, 0.0f, 0.0f, full};
+        processCapturePacket(packet, 2, 2, quadFile, written, hwnd);
+        EXPECT_TRUE(takeCounters.clipped.load()) << full;
+    }
 }
 
 TEST(PacketPipeline, FeedsTheNewest1024SamplesEvery1024) {

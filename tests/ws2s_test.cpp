@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/ws2s.h"
+#include "capture/disk_file.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -54,18 +55,17 @@ TEST(Ws2s, FilesLandUnderTheirUnicodeNames) {
     const std::wstring names[] = {L"M\u00fcller.wav", L"rec \U0001F3B5.wav"};
     for (const std::wstring& name : names) {
         const std::wstring full = dir.path().wstring() + L"/" + name;
-        std::ofstream out;
-        openBinaryForWriting(out, full);
-        ASSERT_TRUE(out.is_open());
-        out << "x";
-        out.close();
+        DiskFile out;
+        ASSERT_TRUE(out.create(full));
+        ASSERT_EQ(out.sputn("x", 1), 1);
+        EXPECT_TRUE(out.close());
         EXPECT_TRUE(std::filesystem::exists(dir.path() / std::filesystem::u8path(ws2s(name))));
         std::ifstream in;
         openBinaryForReading(in, full);
         EXPECT_TRUE(in.is_open());
     }
-    std::ofstream bad;
-    EXPECT_THROW(openBinaryForWriting(bad, dir.path().wstring() + units({L'/', 0xD800})),
+    DiskFile bad;
+    EXPECT_THROW(bad.create(dir.path().wstring() + units({L'/', 0xD800})),
                  std::range_error);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),

@@ -5,6 +5,7 @@
 // the source. Results are HRESULT-like: negative means failure.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 using CaptureResult = std::int32_t;
 inline bool captureFailed(CaptureResult r) { return r < 0; }
@@ -13,6 +14,18 @@ inline bool captureFailed(CaptureResult r) { return r < 0; }
 constexpr std::uint32_t CAPTURE_FLAG_SILENT = 0x2;
 
 enum class SampleEncoding { Float, Pcm, Other };
+
+// Which device a take records.
+enum class EndpointKind {
+    DefaultInput,   // the system's default input at the moment the take starts
+    Input,          // an input device, by id
+    SystemSound,    // what an output device plays, by id (PulseAudio monitor, WASAPI loopback)
+};
+struct CaptureEndpoint {
+    EndpointKind kind = EndpointKind::DefaultInput;
+    std::string id;       // the platform's id; empty for the default input
+    std::wstring name;    // as the user knows it, for the activity line and the status line
+};
 
 struct MixFormat {
     std::int32_t channels = 0;

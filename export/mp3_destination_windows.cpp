@@ -113,8 +113,13 @@ bool Mp3Destination::putInPlace() {
     const std::filesystem::path backup = std::filesystem::path(temporary_).replace_extension(L".bak");
     Win32ReplaceSteps steps;
     const ReplaceOutcome outcome = replaceWithBackup(steps, temporary_, target_, backup);
-    // Neither version at the chosen name, both beside it: the new one is not removed either.
-    if (outcome == ReplaceOutcome::STRANDED) temporary_.clear();
+    if (outcome == ReplaceOutcome::STRANDED) {
+        // Neither version at the chosen name, both beside it: the new one is not removed either,
+        // and the user learns where they are.
+        whereKept_ = strandedNote(backup.parent_path().wstring(), target_.filename().wstring(),
+                                  backup.filename().wstring(), temporary_.filename().wstring());
+        temporary_.clear();
+    }
     return outcome == ReplaceOutcome::PLACED;
 }
 

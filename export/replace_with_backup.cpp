@@ -50,3 +50,12 @@ ReplaceOutcome replaceWithBackup(ReplaceSteps& steps, const fs::path& from, cons
     patiently(steps, [&] { return steps.remove(backup); });
     return ReplaceOutcome::PLACED;
 }
+
+std::wstring strandedNote(const std::wstring& folder, const std::wstring& name, const std::wstring& previous,
+                          const std::wstring& fresh) {
+    std::wstring shown = folder;
+    if (shown.rfind(L"\\\\?\\UNC\\", 0) == 0) shown = L"\\\\" + shown.substr(8);
+    else if (shown.rfind(L"\\\\?\\", 0) == 0) shown = shown.substr(4);
+    return L"The previous " + name + L" is kept as " + previous + L" and the new MP3 as " + fresh +
+           L", both in the folder " + shown + L"; rename the one you want back to " + name + L".";
+}

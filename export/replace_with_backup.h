@@ -3,11 +3,12 @@
 // Putting a finished file in place of another where the replace is not one step: Windows'
 // ReplaceFileW moves the old file to a backup name, then the new one to the chosen name, and can
 // stop between the two. What is done then (put the old file back and try again, else give the
-// new one the name, else leave both beside it) is decided here, over the few file
+// new one the name, else leave both beside it and say where) is decided here, over the few file
 // operations it needs, so that paths a real file system takes only by chance are tested with
 // scripted operations. The Windows destination supplies the real ones. Export thread.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 // How one file operation ended.
 enum class FileStep {
@@ -48,3 +49,8 @@ enum class ReplaceOutcome {
 ReplaceOutcome replaceWithBackup(ReplaceSteps& steps, const std::filesystem::path& from,
                                  const std::filesystem::path& to, const std::filesystem::path& backup);
 
+// For the user after a STRANDED outcome, following "Failed to write the MP3 file.": where the
+// previous `name` and the new MP3 are, by their names in `folder`, and how to get one back. A
+// Windows extended-length folder (\\?\C:\..., \\?\UNC\server\...) is shown in its usual form.
+std::wstring strandedNote(const std::wstring& folder, const std::wstring& name, const std::wstring& previous,
+                          const std::wstring& fresh);

@@ -367,8 +367,8 @@ TEST(Mp3Export, ReplacesAnExistingFileAndGivesTheSameBytesEveryTime) {
 
 // A replace stopped half-way (the old file under the backup name, nothing at the chosen one) puts
 // the old file back and tries again for a second; if it cannot go back, the new file takes the
-// name; if neither can, both stay where they are.
-TEST(Mp3Export, AReplaceStoppedHalfWayPutsTheOldFileBackOrLeavesBothBesideIt) {
+// name; if neither can, both stay where they are and the user is told where.
+TEST(Mp3Export, AReplaceStoppedHalfWayPutsTheOldFileBackOrSaysWhereBothAre) {
     using Files = std::map<fs::path, std::string>;
     const auto run = [](int halfWays, std::map<std::string, FileStep> fails, ReplaceOutcome outcome, Files files) {
         ScriptedSteps steps;
@@ -383,6 +383,10 @@ TEST(Mp3Export, AReplaceStoppedHalfWayPutsTheOldFileBackOrLeavesBothBesideIt) {
     run(-1, {{"move bak out.mp3", FileStep::HELD}}, ReplaceOutcome::PLACED, {{"out.mp3", "new"}});
     run(-1, {{"move bak out.mp3", FileStep::FAILED}, {"move tmp out.mp3", FileStep::HELD}}, ReplaceOutcome::STRANDED,
         {{"bak", "old"}, {"tmp", "new"}});
+    EXPECT_EQ(strandedNote(L"\\\\?\\C:\\Music", L"song.mp3", L".sonabel-abc123.bak", L".sonabel-abc123.tmp"),
+              L"The previous song.mp3 is kept as .sonabel-abc123.bak and the new MP3 as .sonabel-abc123.tmp, both in "
+              L"the folder C:\\Music; rename the one you want back to song.mp3.");
+    EXPECT_NE(strandedNote(L"\\\\?\\UNC\\nas\\music", L"a", L"b", L"c").find(L" \\\\nas\\music;"), std::wstring::npos);
 }
 
 TEST(Mp3Export, WaitForRunningExportsReturnsOnlyOnceEveryFileIsComplete) {

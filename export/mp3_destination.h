@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 class Mp3Destination {
 public:
@@ -43,10 +44,15 @@ public:
     // is at its name then, but whether it survives a power cut is in doubt. The flushes follow
     // the rule of syncFileToDisk and syncFolderToDisk (capture/disk_file.h), as a take's do.
     // On Windows a file held open by another program (a virus scanner, the search indexer) is
-    // waited for, for about a second; in the rare case the old file, already moved aside, cannot
-    // be put back, the new MP3 takes the chosen name and the old one stays beside it as
-    // ".sonabel-XXXXXX.bak", so the name is never empty while either exists.
+    // waited for, for about a second. In the rare case the old file, already moved aside as
+    // ".sonabel-XXXXXX.bak", cannot be put back, the new MP3 takes the chosen name (the old one
+    // is then removed, or stays beside it if it cannot be); if neither can take it, both stay
+    // beside it, and whereKept() says where.
     bool commit();
+    // After a failed commit() that left the chosen name empty: for the user, the names and the
+    // folder of the files that hold the old and the new MP3, neither of which is removed. Empty
+    // otherwise (always on POSIX, where the replace is one step).
+    const std::wstring& whereKept() const { return whereKept_; }
 
 private:
     // A POSIX file descriptor or a Windows HANDLE; -1 is neither a valid descriptor nor a valid
@@ -82,4 +88,5 @@ private:
     File file_ = NO_FILE;
     std::uint64_t size_ = 0;   // bytes appended so far
     bool committed_ = false;
+    std::wstring whereKept_;
 };

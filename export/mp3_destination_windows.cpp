@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Windows: ReplaceFileW keeps the replaced file's attributes, security descriptor (permissions and
 // owner) and creation time on the new contents; a new name is a plain move. Both are retried for
-// a while when another program holds one of the files. The temporary is flushed to the disk
-// before either, and the moves write through.
+// a while when another program holds one of the files (what follows a failed step is decided in
+// replace_with_backup.cpp). The temporary is flushed to the disk before either, and the moves
+// write through.
 #include "export/mp3_destination.h"
 
 #include "capture/disk_file.h"
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+
+#include "export/replace_with_backup.h"
 
 // Opening follows symbolic links and junctions; the handle's final name is the target's (in the
 // extended-length form \\?\C:\...). A dangling link cannot be opened and is left as it is.
@@ -58,68 +62,46 @@ void Mp3Destination::closeFile(File file) { CloseHandle(reinterpret_cast<HANDLE>
 
 namespace {
 
-constexpr ULONGLONG PATIENCE_MS = 1000;   // how long one step waits for another program
-
-// Errors of a file that another program holds open for a moment: a virus scanner or the search
-// indexer opens a file that has just been closed (our temporary) or written (the old MP3) for a
-// few milliseconds, without sharing delete access. ReplaceFileW reports that as one of its own
-// errors too, after which both files still have their names.
-bool heldByAnother(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
-}
-
-// Tries `step` again every 20 ms while it fails on a file held by another program, for up to
-// PATIENCE_MS. Each step that may meet a held file has a window of its own, so a replace that
-// used up its window still removes its backup.
-template <typename Step>
-bool patiently(Step step) {
-    const ULONGLONG start = GetTickCount64();
-    while (!step()) {
-        if (!heldByAnother(GetLastError()) || GetTickCount64() - start >= PATIENCE_MS) return false;
-        Sleep(20);
+// The replace's file operations as Win32 has them.
+class Win32ReplaceSteps final : public ReplaceSteps {
+public:
+    bool isFile(const std::filesystem::path& path) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     }
-    return true;
-}
-
-bool moveThrough(const std::wstring& from, const std::wstring& to, DWORD flags) {
-    return MoveFileExW(from.c_str(), to.c_str(), flags | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-enum class Outcome { PLACED, FAILED, STRANDED };
-
-// With a backup name ReplaceFileW keeps the old file under it until the end, so a failure
-// half-way (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file already renamed, nothing at `to`)
-// can put it back; without one the old file would be gone. ReplaceFileW has no write-through of
-// its own (its flag for it is documented as unsupported); the new data was flushed before.
-Outcome replace(const std::wstring& from, const std::wstring& to, const std::wstring& backup) {
-    const ULONGLONG start = GetTickCount64();
-    for (;;) {
-        bool retry = false;
-        const DWORD attributes = GetFileAttributesW(to.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            if (moveThrough(from, to, MOVEFILE_REPLACE_EXISTING)) return Outcome::PLACED;
-            retry = heldByAnother(GetLastError());
-        } else if (ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(),
-                                REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
-            // Security descriptor errors (a user who may not set the owner) leave the new file
-            // with the permissions it inherited, as the POSIX side does.
-            return Outcome::PLACED;
-        } else if (GetLastError() != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-            retry = heldByAnother(GetLastError());
-        } else if (patiently([&] { return moveThrough(backup, to, 0); })) {
-            // The temporary could not be moved, most likely held by a scanner: with the old file
-            // back, the next attempt starts from where this one did.
-            retry = true;
-        } else {
-            // The old file cannot be put back: the new MP3 takes the name rather than leave it
-            // empty.
-            return patiently([&] { return moveThrough(from, to, 0); }) ? Outcome::PLACED : Outcome::STRANDED;
-        }
-        if (!retry || GetTickCount64() - start >= PATIENCE_MS) return Outcome::FAILED;
-        Sleep(20);
+    FileStep move(const std::filesystem::path& from, const std::filesystem::path& to, bool replaceExisting) override {
+        const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
+        return MoveFileExW(from.c_str(), to.c_str(), flags) ? FileStep::DONE : failure();
     }
-}
+    // With a backup name ReplaceFileW keeps the old file under it until the end, so a failure
+    // half-way can put it back; without one the old file would be gone. It has no write-through
+    // of its own (its flag for it is documented as unsupported); the new data was flushed before.
+    // Security descriptor errors (a user who may not set the owner) leave the new file with the
+    // permissions it inherited, as the POSIX side does.
+    FileStep replace(const std::filesystem::path& from, const std::filesystem::path& to,
+                     const std::filesystem::path& backup) override {
+        if (ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(),
+                         REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr))
+            return FileStep::DONE;
+        return GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 ? FileStep::HALF_WAY : failure();
+    }
+    FileStep remove(const std::filesystem::path& path) override {
+        return DeleteFileW(path.c_str()) ? FileStep::DONE : failure();
+    }
+    std::uint64_t nowMs() override { return GetTickCount64(); }
+    void pause(unsigned ms) override { Sleep(ms); }
+
+private:
+    // Errors of a file that another program holds open for a moment. ReplaceFileW reports that
+    // as one of its own errors too, after which both files still have their names.
+    static FileStep failure() {
+        const DWORD error = GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                          error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+                          error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+        return held ? FileStep::HELD : FileStep::FAILED;
+    }
+};
 
 }  // namespace
 
@@ -130,14 +112,17 @@ bool Mp3Destination::putInPlace() {
     file_ = NO_FILE;
     if (!flushed) return false;
     // Beside the temporary and named after it: ".sonabel-XXXXXX.bak".
-    const std::wstring backup = std::filesystem::path(temporary_).replace_extension(L".bak").wstring();
-    const Outcome outcome = replace(temporary_.wstring(), target_.wstring(), backup);
-    // Neither version at the chosen name, both beside it: the new one is not removed either.
-    if (outcome == Outcome::STRANDED) temporary_.clear();
-    if (outcome != Outcome::PLACED) return false;
-    // The old contents, which ReplaceFileW left under the backup name (none after a plain move).
-    patiently([&] { return DeleteFileW(backup.c_str()) != 0; });
-    return true;
+    const std::filesystem::path backup = std::filesystem::path(temporary_).replace_extension(L".bak");
+    Win32ReplaceSteps steps;
+    const ReplaceOutcome outcome = replaceWithBackup(steps, temporary_, target_, backup);
+    if (outcome == ReplaceOutcome::STRANDED) {
+        // Neither version at the chosen name, both beside it: the new one is not removed either,
+        // and the user learns where they are.
+        whereKept_ = strandedNote(backup.parent_path().wstring(), target_.filename().wstring(),
+                                  backup.filename().wstring(), temporary_.filename().wstring());
+        temporary_.clear();
+    }
+    return outcome == ReplaceOutcome::PLACED;
 }
 
 std::filesystem::path Mp3Destination::temporaryFolder(const std::filesystem::path& target) {

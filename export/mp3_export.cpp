@@ -189,9 +189,9 @@ LameHandle newEncoder(const WAVHeader& header) {
     return gf;
 }
 
-// Returns the text to show, or nullptr on success.
-const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& source,
-                           ExportProgress* progress) {
+// Returns the text to show, or an empty one on success.
+std::wstring exportToMp3(const std::wstring& destination, const std::wstring& source,
+                         ExportProgress* progress) {
     // Both names are converted before any file is touched.
     fs::path sourcePath;
     fs::path destinationPath;
@@ -230,8 +230,12 @@ const wchar_t* exportToMp3(const std::wstring& destination, const std::wstring& 
         encodeSamples(in, mp3, gf.get(), header.numChannels, *buffers, total, progress);
     gf.reset();
     in.close();
-    if (failure == nullptr && !mp3.commit()) failure = WRITE_FAILED_TEXT;
-    return failure;
+    if (failure != nullptr) return failure;
+    if (mp3.commit()) return {};
+    // A replace stopped half-way may leave neither version at the chosen name: the user is told
+    // where both are.
+    if (mp3.whereKept().empty()) return WRITE_FAILED_TEXT;
+    return std::wstring(WRITE_FAILED_TEXT) + L" " + mp3.whereKept();
 }
 
 }  // namespace
@@ -244,14 +248,14 @@ int wholePercent(std::uint64_t done, std::uint64_t total) {
 void saveAsMP3(const std::wstring& destination, const std::wstring& source, ExportProgress* progress) {
     // A thread body must not throw; the only thing left to throw here is an allocation failure.
     // The owners above have already closed the files and removed the temporary by now.
-    const wchar_t* failure = nullptr;
+    std::wstring failure;
     try {
         failure = exportToMp3(destination, source, progress);
     } catch (const std::exception&) {
         failure = WRITE_FAILED_TEXT;
     }
-    if (progress != nullptr) progress->finished(failure == nullptr);
-    if (failure != nullptr) showErrorBox(failure);
+    if (progress != nullptr) progress->finished(failure.empty());
+    if (!failure.empty()) showErrorBox(failure);
 }
 
 void noteExportStarted() {

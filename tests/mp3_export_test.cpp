@@ -9,13 +9,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "capture/wav_header.h"
 #include "export/mp3_export.h"
+#include "export/replace_with_backup.h"
 #include "tests/mp3_export_fixtures.h"
 #include "tests/test_support.h"
 
@@ -152,6 +155,33 @@ std::vector<std::wstring> exportAndCollectBoxes(const fs::path& destination, con
     EXPECT_TRUE(!lastProgress.saved || (!p.empty() && p.back() == 100));
     return sink.errorBoxes();
 }
+
+// A folder in memory (name -> contents). The first `halfWays` replaces (all when negative) stop
+// half-way as ReplaceFileW can: the old file moved to the backup, the new one not moved. A move
+// named in `fails` ("move FROM TO") ends so instead. A pause only advances the clock.
+struct ScriptedSteps final : ReplaceSteps {
+    std::map<fs::path, std::string> files{{"out.mp3", "old"}, {"tmp", "new"}};
+    int halfWays = 0, replaces = 0;
+    std::map<std::string, FileStep> fails;
+    std::uint64_t now = 0;
+    bool isFile(const fs::path& path) override { return files.count(path) != 0; }
+    FileStep move(const fs::path& from, const fs::path& to, bool replaceExisting) override {
+        const auto fail = fails.find("move " + from.string() + " " + to.string());
+        if (fail != fails.end() || !files.count(from) || (files.count(to) && !replaceExisting))
+            return fail != fails.end() ? fail->second : FileStep::FAILED;
+        files[to] = files[from];
+        return files.erase(from), FileStep::DONE;
+    }
+    FileStep replace(const fs::path& from, const fs::path& to, const fs::path& backup) override {
+        files[backup] = files[to];
+        files.erase(to);
+        if (++replaces <= halfWays || halfWays < 0) return FileStep::HALF_WAY;
+        return move(from, to, false);
+    }
+    FileStep remove(const fs::path& path) override { return files.erase(path) ? FileStep::DONE : FileStep::FAILED; }
+    std::uint64_t nowMs() override { return now; }
+    void pause(unsigned ms) override { now += ms; }
+};
 
 }  // namespace
 
@@ -333,6 +363,30 @@ TEST(Mp3Export, ReplacesAnExistingFileAndGivesTheSameBytesEveryTime) {
     ASSERT_TRUE(walkMp3(first).valid) << "no trace of the longer file it replaced";
     ASSERT_TRUE(exportAndCollectBoxes(dir.file("again.mp3"), dir.file("rec.wav")).empty());
     EXPECT_EQ(readFileBytes(dir.file("again.mp3")), first);
+}
+
+// A replace stopped half-way (the old file under the backup name, nothing at the chosen one) puts
+// the old file back and tries again for a second; if it cannot go back, the new file takes the
+// name; if neither can, both stay where they are and the user is told where.
+TEST(Mp3Export, AReplaceStoppedHalfWayPutsTheOldFileBackOrSaysWhereBothAre) {
+    using Files = std::map<fs::path, std::string>;
+    const auto run = [](int halfWays, std::map<std::string, FileStep> fails, ReplaceOutcome outcome, Files files) {
+        ScriptedSteps steps;
+        steps.halfWays = halfWays, steps.fails = std::move(fails);
+        EXPECT_EQ(replaceWithBackup(steps, "tmp", "out.mp3", "bak"), outcome);
+        EXPECT_EQ(steps.files, files);
+        return steps;
+    };
+    EXPECT_EQ(run(1, {}, ReplaceOutcome::PLACED, {{"out.mp3", "new"}}).replaces, 2);
+    const ScriptedSteps retried = run(-1, {}, ReplaceOutcome::FAILED, {{"out.mp3", "old"}, {"tmp", "new"}});
+    EXPECT_TRUE(retried.replaces > 40 && retried.now >= 1000 && retried.now < 1100) << retried.now;
+    run(-1, {{"move bak out.mp3", FileStep::HELD}}, ReplaceOutcome::PLACED, {{"out.mp3", "new"}});
+    run(-1, {{"move bak out.mp3", FileStep::FAILED}, {"move tmp out.mp3", FileStep::HELD}}, ReplaceOutcome::STRANDED,
+        {{"bak", "old"}, {"tmp", "new"}});
+    EXPECT_EQ(strandedNote(L"\\\\?\\C:\\Music", L"song.mp3", L".sonabel-abc123.bak", L".sonabel-abc123.tmp"),
+              L"The previous song.mp3 is kept as .sonabel-abc123.bak and the new MP3 as .sonabel-abc123.tmp, both in "
+              L"the folder C:\\Music; rename the one you want back to song.mp3.");
+    EXPECT_NE(strandedNote(L"\\\\?\\UNC\\nas\\music", L"a", L"b", L"c").find(L" \\\\nas\\music;"), std::wstring::npos);
 }
 
 TEST(Mp3Export, WaitForRunningExportsReturnsOnlyOnceEveryFileIsComplete) {

@@ -8,23 +8,7 @@
 #include <vector>
 
 #include "capture/capture_source.h"
-
-// The devices as the platform reports them at one moment.
-struct DeviceSnapshot {
-    struct Input {
-        std::string id;       // what the capture opens: PulseAudio source name, WASAPI endpoint id
-        std::wstring name;    // device.description, the endpoint's friendly name
-        bool monitor = false; // a PulseAudio sink's monitor: offered as that output's system sound
-    };
-    struct Output {
-        std::string id;       // what the capture opens for its sound: the monitor source's name
-                              // on PulseAudio, the render endpoint's id (loopback) on WASAPI
-        std::wstring name;
-    };
-    std::string defaultInputId;   // empty when the system has no default input
-    std::vector<Input> inputs;
-    std::vector<Output> outputs;
-};
+#include "capture/device_watcher.h"
 
 // One line of the list and the input it stands for.
 struct InputEntry {

@@ -4,8 +4,9 @@
 // newest samples under a full 4-term Blackman-Harris window, one per SPECTROGRAM_HOP new frames.
 // Separate from the red spectrum line's analysis (fft_analysis.h), whose short weighting spreads a
 // tone over every bin 30 to 50 dB below it; this window's sidelobes lie 92 dB below the tone, so a
-// -6 dBFS sine leaves its column dark (under -98 dBFS) a few rows from its line. Runs on the
-// capture thread only (FFTW's planner is not thread-safe and no other thread uses it).
+// -6 dBFS sine leaves its column dark (under -98 dBFS) two rows from its line, from about 1 kHz up
+// at 48 kHz (lower down, the main lobe's +-94 Hz spans several rows). Runs on the capture thread
+// only (FFTW's planner is not thread-safe and no other thread uses it).
 #include <array>
 #include <cstddef>
 #include <cstdint>

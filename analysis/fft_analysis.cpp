@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/spectrogram_levels.h"
 #include "app/app_state.h"
 #include "app/messaging.h"
 
@@ -100,8 +99,7 @@ const std::complex<float>* runKeptFFT(const std::complex<float>* input) {
     return reinterpret_cast<const std::complex<float>*>(t.out);
 }
 
-void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate,
-                std::uint64_t newSamples) {
+void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate) {
     const bool debug = debugLinesEnabled();
     if (debug) emitDebugLine("[FFT] processFFT called\n");
     initBlackman();
@@ -110,7 +108,6 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
     // and the transform is the kept one, so a call allocates nothing once these have grown.
     thread_local std::vector<std::complex<float>> input;
     thread_local std::vector<float> magnitude;
-    thread_local std::vector<float> levels(SPECTROGRAM_ROWS);
     input.assign(FFT_SIZE, std::complex<float>(0.0f, 0.0f));
     for (std::size_t i = 0; i < FFT_SIZE && i < count; ++i)
         input[i] = {samples[i] * blackmanWin[i], 0.0f};
@@ -129,8 +126,6 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
             maxBin = k;
         }
     }
-    // The spectrogram's column comes from the magnitudes as they are, before normalisation.
-    const bool column = spectrogramLevels(magnitude.data(), count, sampleRate, levels.data());
     if (maxMag > SILENCE_LIMIT) {
         for (float& m : magnitude) m = m / maxMag;
     } else {
@@ -142,7 +137,6 @@ void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRa
         // The old spectrum's storage becomes the next call's magnitude vector.
         std::lock_guard<std::mutex> lock(spectrumMutex);
         spectrumBuffer.replace(magnitude);
-        if (column) spectrogramHistory.add(levels.data(), newSamples, sampleRate);
     }
 
     if (!debug) return;

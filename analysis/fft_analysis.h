@@ -23,13 +23,7 @@ const std::complex<float>* runKeptFFT(const std::complex<float>* input);
 
 // Weights the first min(count, FFT_SIZE) samples with the first Blackman coefficients,
 // zero-pads to FFT_SIZE, transforms, normalises the 4096 magnitudes to the peak, publishes them
-// in spectrumBuffer and the absolute magnitudes' column (spectrogram_levels.h) in
-// spectrogramHistory (both under spectrumMutex), and emits the two "[FFT]" debug lines.
-// `newSamples`: how many samples arrived since the previous analysis, the time this one stands
-// for in the spectrogram. Caller: the capture thread, holding fftInputMutex.
-void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate,
-                std::uint64_t newSamples);
-// The same for a block of `count` samples that all arrived since the previous analysis.
-inline void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate) {
-    processFFT(samples, count, sampleRate, count);
-}
+// in spectrumBuffer (under spectrumMutex) for the waveform view's red line, and emits the two
+// "[FFT]" debug lines. The spectrogram has an analysis of its own (spectrogram_analysis.h).
+// Caller: the capture thread, holding fftInputMutex.
+void processFFT(const float* samples, std::uint64_t count, std::int32_t sampleRate);

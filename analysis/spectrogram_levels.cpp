@@ -5,22 +5,21 @@
 #include <array>
 #include <cmath>
 
-#include "analysis/fft_analysis.h"
-#include "app/app_state.h"
+#include "app/spectrogram_history.h"
 
 namespace {
 
-constexpr std::size_t BINS = FFT_SIZE / 2;
-
-// The bins of each row, first and last inclusive, for one sample rate.
+// The bins of each row, first and last inclusive, for one sample rate and transform size.
 struct RowBands {
     std::int32_t sampleRate = 0;
+    std::size_t fftSize = 0;
     std::array<std::size_t, SPECTROGRAM_ROWS> first{};
     std::array<std::size_t, SPECTROGRAM_ROWS> last{};
 };
 
-void buildBands(RowBands& b, std::int32_t sampleRate) {
-    const double binsPerHz = static_cast<double>(FFT_SIZE) / sampleRate;
+void buildBands(RowBands& b, std::size_t fftSize, std::int32_t sampleRate) {
+    const double binsPerHz = static_cast<double>(fftSize) / sampleRate;
+    const double lastBin = static_cast<double>(fftSize / 2) - 1.0;
     const double ratio = sampleRate / 2.0 / SPECTROGRAM_LOWEST_HZ;
     auto edge = [&](std::size_t row) {   // lower edge of `row`, in Hz
         return SPECTROGRAM_LOWEST_HZ * std::pow(ratio, static_cast<double>(row) / SPECTROGRAM_ROWS);
@@ -29,16 +28,17 @@ void buildBands(RowBands& b, std::int32_t sampleRate) {
         const double low = edge(r), high = edge(r + 1);
         // Bin k lies in the row when low <= k / binsPerHz < high.
         const double first = std::ceil(low * binsPerHz);
-        const double last = std::min(std::ceil(high * binsPerHz) - 1.0, BINS - 1.0);
+        const double last = std::min(std::ceil(high * binsPerHz) - 1.0, lastBin);
         if (last >= first) {
             b.first[r] = static_cast<std::size_t>(first);
             b.last[r] = static_cast<std::size_t>(last);
         } else {
             const double centre = std::round(std::sqrt(low * high) * binsPerHz);
-            b.first[r] = b.last[r] = static_cast<std::size_t>(std::min(centre, BINS - 1.0));
+            b.first[r] = b.last[r] = static_cast<std::size_t>(std::min(centre, lastBin));
         }
     }
     b.sampleRate = sampleRate;
+    b.fftSize = fftSize;
 }
 
 }  // namespace
@@ -52,10 +52,9 @@ int spectrogramRow(double hz, double sampleRate, int rows) {
     return static_cast<int>(std::floor(rows * spectrogramHeight(hz, sampleRate)));
 }
 
-float fullScaleMagnitude(std::size_t count) {
-    initBlackman();
+float fullScaleMagnitude(const float* window, std::size_t length) {
     double sum = 0.0;
-    for (std::size_t i = 0; i < count && i < FFT_SIZE; ++i) sum += blackmanWin[i];
+    for (std::size_t i = 0; i < length; ++i) sum += window[i];
     return static_cast<float>(sum / 2.0);
 }
 
@@ -65,14 +64,12 @@ float levelDbfs(float magnitude, float fullScale) {
     return std::max(static_cast<float>(db), SPECTROGRAM_FLOOR_DBFS);
 }
 
-bool spectrogramLevels(const float* magnitude, std::size_t count, std::int32_t sampleRate,
-                       float* levels) {
-    if (sampleRate <= 2 * SPECTROGRAM_LOWEST_HZ) return false;
+bool spectrogramLevels(const float* magnitude, std::size_t fftSize, std::int32_t sampleRate,
+                       float fullScale, float* levels) {
+    if (sampleRate <= 2 * SPECTROGRAM_LOWEST_HZ || fftSize < 2) return false;
     thread_local RowBands bands;
-    thread_local std::size_t scaleCount = static_cast<std::size_t>(-1);
-    thread_local float fullScale = 0.0f;
-    if (bands.sampleRate != sampleRate) buildBands(bands, sampleRate);
-    if (scaleCount != count) fullScale = fullScaleMagnitude(count), scaleCount = count;
+    if (bands.sampleRate != sampleRate || bands.fftSize != fftSize)
+        buildBands(bands, fftSize, sampleRate);
     for (std::size_t r = 0; r < SPECTROGRAM_ROWS; ++r) {
         const float loudest =
             *std::max_element(magnitude + bands.first[r], magnitude + bands.last[r] + 1);

@@ -3,8 +3,8 @@
 // The spectrogram's column of one analysis: for each of SPECTROGRAM_ROWS frequency rows, spaced
 // logarithmically from 20 Hz (bottom) to the Nyquist frequency (top), the level of its loudest
 // bin in dBFS, calibrated so that a sine's peak reads the sine's own level (full scale: 0 dBFS).
-// Portable and pure; the capture thread computes a column per analysis from the absolute
-// magnitudes, before they are normalised for the waveform view's red line.
+// Portable and pure; the capture thread computes a column per spectrogram analysis
+// (analysis/spectrogram_analysis.h) from that transform's absolute magnitudes.
 #include <cstddef>
 #include <cstdint>
 
@@ -19,19 +19,20 @@ double spectrogramHeight(double hz, double sampleRate);
 // -1 or less below 20 Hz and `rows` or more from the Nyquist frequency on.
 int spectrogramRow(double hz, double sampleRate, int rows);
 
-// A full-scale sine's peak magnitude after the analysis's weighting of `count` samples (at most
-// FFT_SIZE are used) and its unnormalised transform: half the sum of the coefficients used (the
-// window's coherent gain times the samples, halved for the sine's negative-frequency half; the
-// zero padding adds nothing). Calls initBlackman.
-float fullScaleMagnitude(std::size_t count);
+// A full-scale sine's peak magnitude in the unnormalised transform of `length` samples weighted
+// by `window`: half the sum of the coefficients (the window's coherent gain times the samples,
+// halved for the sine's negative-frequency half). Exact on a bin centre; between two bins the
+// peak reads lower by the window's scalloping loss.
+float fullScaleMagnitude(const float* window, std::size_t length);
 
 // 20 log10(magnitude / fullScale), never below SPECTROGRAM_FLOOR_DBFS (silence: the floor).
 float levelDbfs(float magnitude, float fullScale);
 
-// Fills `levels` (SPECTROGRAM_ROWS values) from the FFT_SIZE / 2 absolute magnitudes of an
-// analysis of `count` samples at `sampleRate`: each row the level of its loudest bin; a row
-// narrower than the bins' spacing (low frequencies) takes the bin nearest its centre. False,
-// with nothing written, when the rate leaves nothing above 20 Hz. Keeps its band table per
-// thread, rebuilt when the rate changes.
-bool spectrogramLevels(const float* magnitude, std::size_t count, std::int32_t sampleRate,
-                       float* levels);
+// Fills `levels` (SPECTROGRAM_ROWS values) from the fftSize / 2 absolute magnitudes (bins 0 up
+// to, not including, the Nyquist frequency) of an fftSize-point transform at `sampleRate`, each
+// row the level of its loudest bin against `fullScale`; a row narrower than the bins' spacing
+// (low frequencies) takes the bin nearest its centre. False, with nothing written, when the rate
+// leaves nothing above 20 Hz. Keeps its band table per thread, rebuilt when the rate or the size
+// changes.
+bool spectrogramLevels(const float* magnitude, std::size_t fftSize, std::int32_t sampleRate,
+                       float fullScale, float* levels);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Process-wide state shared by the GUI, capture, render and export threads.
-// Guards: fftInputBuffer <- fftInputMutex, waveformBufferL <- waveformMutex,
-// spectrumBuffer and spectrogramHistory <- spectrumMutex. The only nesting is fftInputMutex,
-// then spectrumMutex (the capture thread, inside the analysis). Flags and the level are seq_cst
-// atomics, stored and loaded only (no read-modify-write).
+// Guards: fftInputBuffer and spectrogramFeed (analysis/spectrogram_analysis.h) <- fftInputMutex,
+// waveformBufferL <- waveformMutex, spectrumBuffer and spectrogramHistory <- spectrumMutex. The
+// only nesting is fftInputMutex, then spectrumMutex (the capture thread, inside the analyses).
+// Flags and the level are seq_cst atomics, stored and loaded only (no read-modify-write).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

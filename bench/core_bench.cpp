@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Capture-path cost: the whole packet step against the bare spectrum analysis it contains.
+// Capture-path cost: the whole packet step against the bare spectrum analysis and the
+// spectrogram's analysis it contains.
 // Counters report seconds of audio processed per CPU second ("audio_x": times real time).
 #include <benchmark/benchmark.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "analysis/fft_analysis.h"
+#include "analysis/spectrogram_analysis.h"
 #include "app/app_state.h"
 #include "capture/packet_pipeline.h"
 #include "capture/wav_header.h"
@@ -69,6 +71,22 @@ void BM_ProcessFFT(benchmark::State& state) {
         static_cast<double>(state.iterations()) * FFT_FEED_BLOCK / RATE, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ProcessFFT)->MinTime(2.0);
+
+// The spectrogram's analysis alone: the 2048-point Blackman-Harris window, the kept real-to-complex
+// transform, the magnitudes and the 80 rows' levels, one call per SPECTROGRAM_HOP new frames.
+void BM_SpectrogramAnalysis(benchmark::State& state) {
+    std::vector<float> block(SPECTROGRAM_FFT_SIZE);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<float>(std::sin(0.13 * static_cast<double>(i)));
+    float levels[SPECTROGRAM_ROWS];
+    for (auto _ : state) {
+        analyseSpectrogramColumn(block.data(), RATE, levels);
+        benchmark::DoNotOptimize(levels);
+    }
+    state.counters["audio_x"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * SPECTROGRAM_HOP / RATE, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SpectrogramAnalysis)->MinTime(2.0);
 
 // The bare analysis: a FFTW_ESTIMATE plan, the 8192-point transform and double-precision
 // magnitudes of the 4096 kept bins, per 1024 samples of audio.

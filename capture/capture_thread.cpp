@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "analysis/spectrogram_analysis.h"
 #include "app/app_state.h"
 #include "app/messaging.h"
 #include "capture/live_wav_file.h"
@@ -113,6 +115,11 @@ RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hw
         takeCounters.dataLimit.store(limit);
         takeCounters.dataBytes.store(0);
         takeCounters.clipped.store(false);
+        {
+            // The spectrogram starts from silence, not from the previous take's last samples.
+            std::lock_guard<std::mutex> lock(fftInputMutex);
+            spectrogramFeed.clear();
+        }
         isRecording.store(true);
         outcome = capturePackets(source, format, wav, hwnd);
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/fft_analysis.h"
+#include "analysis/spectrogram_analysis.h"
 #include "app/app_state.h"
 #include "app/messaging.h"
 
@@ -111,12 +112,15 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
         fftInputBuffer.insert(fftInputBuffer.end(), sel, sel + selCount);
         if (debugLinesEnabled()) emitFeedSizeLine(fftInputBuffer.size());
         if (fftInputBuffer.size() >= FFT_FEED_BLOCK) {
-            // The newest block only; older samples are dropped unanalysed (the spectrogram still
-            // counts their time).
+            // The newest block only; older samples are dropped unanalysed.
             processFFT(fftInputBuffer.data() + (fftInputBuffer.size() - FFT_FEED_BLOCK),
-                       FFT_FEED_BLOCK, globalSampleRate, fftInputBuffer.size());
+                       FFT_FEED_BLOCK, globalSampleRate);
             fftInputBuffer.clear();
         }
+        // The spectrogram reads channel 0's frames at any channel count, so its columns keep
+        // the frames' time and its rows their frequencies (the selected sequence interleaves
+        // every channel when there are three or more).
+        spectrogramFeed.add(samples, frameCount, captureChannels, globalSampleRate);
     }
 
     if (selCount > 0) {

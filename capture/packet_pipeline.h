@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-packet step of a recording: PCM16 to the WAV file, the waveform buffer, the FFT feed,
-// the RMS level and the level notification. Capture thread only.
+// the spectrogram's feed, the RMS level and the level notification. Capture thread only.
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -17,8 +17,9 @@ std::int16_t floatToPCM16(float x);
 // `samples` holds frameCount * captureChannels interleaved floats. Appends their PCM16 form to
 // `file` and adds the bytes to dataBytesWritten (the caller checks the stream for write errors).
 // The selected sequence (channel 0 of a stereo packet, otherwise every sample) goes to
-// waveformBufferL and fftInputBuffer; its RMS goes to currentLevel; WM_APP_LEVEL_UPDATE is
-// posted to hwnd. A packet of zero frames leaves currentLevel unchanged.
+// waveformBufferL and fftInputBuffer (the red spectrum line's analysis); channel 0's frames go
+// to spectrogramFeed; its RMS goes to currentLevel; WM_APP_LEVEL_UPDATE is posted to hwnd. A
+// packet of zero frames leaves currentLevel unchanged.
 // No heap allocation per packet once the capture thread's scratch buffers have grown.
 void processCapturePacket(const float* samples, std::uint32_t frameCount,
                           std::int32_t captureChannels, std::ostream& file,

@@ -170,6 +170,39 @@ TEST(PacketPipeline, FeedsTheNewest1024SamplesEvery1024) {
     EXPECT_NE(spectrum(), published) << "the oldest samples would give another spectrum";
 }
 
+// The spectrogram reads channel 0's frames at any channel count: 2 s at 48 kHz are 85 columns, a
+// -6 dBFS tone in channel 0 (1 kHz, from 1 s 4 kHz) lies in its row (44, then 59) and rows 3 or more
+// from it stay under -90 dBFS. After 0.5 s in 10 ms packets, one 1.5 s packet: each hop is analysed.
+TEST(PacketPipeline, SpectrogramFollowsChannelZerosFramesAtAnyChannelCount) {
+    RecordingMessaging sink;
+    for (const int channels : {1, 2, 4}) {
+        SCOPED_TRACE(channels);
+        resetSharedState();
+        globalSampleRate = 48000;
+        std::vector<float> take(96000 * channels);
+        for (std::size_t f = 0; f < 96000; ++f) {
+            const double hz = f < 48000 ? 1000 : 4000, radians = 6.283185307179586 * hz * f / 48000;
+            for (int c = 0; c < channels; ++c)   // the others: 5.3 kHz and up
+                take[f * channels + c] = static_cast<float>(c ? 0.9 * std::sin(0.7 * c * f) : 0.5 * std::sin(radians));
+        }
+        std::ostringstream file(std::ios::binary);
+        std::uint64_t written = 0;
+        for (std::uint32_t f = 0, n = 0; f < 96000; f += n) {
+            n = f < 24000 ? 480 : 72000;
+            processCapturePacket(take.data() + f * channels, n, channels, file, written, fakeWindow());
+        }
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        ASSERT_EQ(spectrogramHistory.columns(), 85u);
+        for (const auto& [index, row] : {std::pair{32, 44}, std::pair{84, 59}}) {
+            const float* column = spectrogramHistory.column(index);
+            EXPECT_EQ(std::max_element(column, column + SPECTROGRAM_ROWS) - column, row) << index;
+            EXPECT_NEAR(column[row], -6.0, 0.9) << index;
+            for (int r = 0; r < static_cast<int>(SPECTROGRAM_ROWS); ++r)
+                EXPECT_TRUE(std::abs(r - row) < 3 || column[r] < -90.0f) << index << ", row " << r;
+        }
+    }
+}
+
 TEST(PacketPipeline, WaveformKeepsTheNewest65536) {
     resetSharedState();
     RecordingMessaging sink;

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 
+#include "analysis/spectrogram_analysis.h"
 #include "app/app_state.h"
 
 void RecordingMessaging::postMessage(HWND hwnd, unsigned msg, std::uintptr_t wParam,
@@ -61,6 +62,7 @@ void resetSharedState() {
     {
         std::lock_guard<std::mutex> lock(fftInputMutex);
         fftInputBuffer.clear();
+        spectrogramFeed.clear();
     }
     {
         std::lock_guard<std::mutex> lock(waveformMutex);

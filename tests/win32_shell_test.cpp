@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/fft_analysis.h"
+#include "analysis/spectrogram_analysis.h"
 #include "app/app_state.h"
 #include "display/gl_views.h"
 #include "display/render_thread.h"
@@ -352,7 +352,10 @@ TEST_F(Win32ShellTest, SpectrumViewShowsTheTonesLineInItsRow) {
     ASSERT_NE(view, nullptr);
     std::vector<float> tone(1024);
     for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * std::sin(6.2831853f * 3000 * i / 48000);
-    for (int i = 0; i < 40; ++i) processFFT(tone.data(), tone.size(), 48000);
+    {
+        std::lock_guard<std::mutex> lock(fftInputMutex);
+        for (int i = 0; i < 40; ++i) spectrogramFeed.add(tone.data(), tone.size(), 1, 48000);
+    }
     pumpMessages();
     renderSpectrogram(view);   // the first frame has the creation width under Wine (see above)
     readBackFrom = view;

@@ -3,7 +3,8 @@
 //   e2e_check wav FILE            header fields, duration, RMS and dominant frequency of a WAV
 //   e2e_check shot FILE.ppm X Y   what the screenshot shows of the main window whose client
 //                                 area starts at (X, Y): waveform, spectrum peak, meter bar,
-//                                 the spectrum view's line in its oldest and newest part
+//                                 the spectrum view's line in its oldest and newest part and
+//                                 how dark the newest part is around it
 //   e2e_check meter RMS           bar width the level meter should show for that RMS level
 // Independent of the application's code on purpose: it checks the app from outside.
 #include <algorithm>
@@ -148,11 +149,18 @@ int shot(const char* path, int ox, int oy) {
                 if (img.luma(ox + x, oy + y) > img.luma(ox + x, oy + best)) best = y;
         return sum / 20;
     };
+    // How dark the newest 20 columns are around a tone's line: their median pixel's luma (0..255).
+    // A tone lights a few rows and the guide lines three more; the rest is its column's floor.
+    std::vector<int> newest;
+    for (int x = 1155; x < 1175; ++x)
+        for (int y = 211; y < 290; ++y) newest.push_back(img.luma(ox + x, oy + y));
+    std::nth_element(newest.begin(), newest.begin() + newest.size() / 2, newest.end());
     std::printf("valid=1\nwaveform_green=%d\nspectrum_peak_x=%.1f\nspectrum_peak_y=%d\n"
                 "meter_bar=%d\nmeter_white_after=%d\nmeter_rest=%d\nspectrum_view_green=%d\n"
-                "spectrum_lit=%d\nspectrum_old_y=%.1f\nspectrum_new_y=%.1f\n",
+                "spectrum_lit=%d\nspectrum_old_y=%.1f\nspectrum_new_y=%.1f\nspectrum_new_median=%d\n",
                 green, redTopCount ? redTopX / redTopCount : -1.0, redTopCount ? redTop : -1, bar,
-                whiteAfter, 1160 - bar, spectrumViewGreen, lit, lineY(left + 5), lineY(1155));
+                whiteAfter, 1160 - bar, spectrumViewGreen, lit, lineY(left + 5), lineY(1155),
+                newest[newest.size() / 2] / 1000);
     return 0;
 }
 

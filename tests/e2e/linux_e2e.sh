@@ -194,13 +194,17 @@ expect "close: save dialog accepts the path" choose_path "$closing"
 until_true 10 test -e "$closing"
 sleep 1
 # The spectrum view, 1 kHz then 4 kHz: the line's newer part lies above its older part, each in
-# its frequency's row of 80 (row = 80 ln(f / 20) / ln(1200): 44.1 at y 245, 59.8 at y 230).
+# its frequency's row of 80 (row = 80 ln(f / 20) / ln(1200): 44.1 at y 245, 59.8 at y 230), and
+# the column around it stays dark: its median pixel is darker than a guide line on black (63).
 line_rises() {
   shot=$(screenshot tone-change)
   near "$(field spectrum_old_y "$shot")" 245 1 && near "$(field spectrum_new_y "$shot")" 230 1
 }
 set_tone 4000
 expect "spectrum view: the line steps up from the 1 kHz row to the 4 kHz row" until_true 8 line_rises
+echo "     screenshot: the newest columns' median pixel luma $(field spectrum_new_median "$shot")"
+expect "spectrum view: the columns are dark away from the tone's line" \
+  [ "$(field spectrum_new_median "$shot")" -lt 63 ]
 set_tone 1000
 "$send_close" "$win"
 expect "close while recording: status shows Saved to: and the path" until_true 10 status_is "Saved to: $closing"

@@ -26,8 +26,9 @@ constexpr std::int32_t MAIN_WINDOW_HEIGHT = 1400;
 constexpr std::int32_t GL_VIEW_WIDTH = 680;         // size asked when a GL view is created
 constexpr std::int32_t GL_VIEW_HEIGHT = 80;
 constexpr std::int32_t GL_VIEW_FULL_WIDTH = 1160;   // full-width controls and the viewport
-constexpr std::int32_t ACTIVITY_X = 380;            // the activity line: right of the buttons,
-constexpr std::int32_t ACTIVITY_WIDTH = 800;        // as tall as they are, to the views' right edge
+constexpr std::int32_t ACTIVITY_X = 580;            // the activity line: right of the buttons
+constexpr std::int32_t ACTIVITY_WIDTH = 600;        // (Pause, Play among them), as tall as they
+                                                    // are, to the views' right edge
 
 // Window handles: GUI thread only.
 extern HWND hwndMain;

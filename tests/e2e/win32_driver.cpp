@@ -122,7 +122,7 @@ int layout(HWND main) {
         {L"STATIC", L"", CHILD | SS_OWNERDRAW, 20, 90, 1160, 20, 3},
         {L"STATIC", L"", CHILD, 20, 120, 1160, 80, 1101},
         {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
-        {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 380, 20, 800, 30, 11},
+        {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 580, 20, 600, 30, 11},
     };
     RECT outer;
     GetWindowRect(main, &outer);

@@ -24,6 +24,7 @@ namespace {
 constexpr wchar_t SEPARATOR[] = L" \u00B7 ";   // " · "
 constexpr wchar_t RECORDING[] = L"Recording ";
 constexpr wchar_t RECORDED[] = L"Recorded ";
+constexpr wchar_t FROM[] = L" from ";
 constexpr wchar_t KHZ[] = L" kHz, ";
 constexpr wchar_t ONE_CHANNEL[] = L"1 channel";
 constexpr wchar_t CHANNELS[] = L" channels";
@@ -103,7 +104,8 @@ std::wstring exportProgressText(const std::wstring& name, int percent) {
     return EXPORTING + name + L": " + std::to_wstring(percent) + PERCENT;
 }
 
-void ActivityLine::takeStarted() {
+void ActivityLine::takeStarted(const std::wstring& inputName) {
+    input_ = inputName;
     phase_ = TakePhase::None;
     clipped_ = false;
 }
@@ -165,11 +167,12 @@ std::wstring ActivityLine::text() const {
     std::vector<std::wstring> parts;
     if (closing_ && exporting()) parts.emplace_back(CLOSING);
     if (phase_ != TakePhase::None) {
-        std::wstring take = (phase_ == TakePhase::Recording ? RECORDING : RECORDED) +
+        const bool recording = phase_ == TakePhase::Recording;
+        std::wstring take = (recording ? RECORDING : RECORDED) +
                             durationText(take_.dataBytes / frameBytes(take_.channels), take_.sampleRate) +
-                            SEPARATOR + formatText(take_.sampleRate, take_.channels) + SEPARATOR +
+                            (recording && !input_.empty() ? FROM + input_ : std::wstring()) + SEPARATOR + formatText(take_.sampleRate, take_.channels) + SEPARATOR +
                             megabytesText(WAV_HEADER_SIZE + take_.dataBytes);
-        const std::wstring left = phase_ == TakePhase::Recording
+        const std::wstring left = recording
                                       ? timeLeftText(take_.dataBytes, take_.dataLimit, take_.sampleRate, take_.channels)
                                       : std::wstring();
         if (!left.empty()) take += SEPARATOR + left;

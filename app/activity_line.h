@@ -44,8 +44,11 @@ struct TakeFigures {
 // line's text may have changed.
 class ActivityLine {
 public:
-    // Start: the take shown so far and its clipping go; the new take shows once it records.
-    void takeStarted();
+    // Start: the take shown so far and its clipping go; the new take, from the input called
+    // `inputName` (none: not named), shows once it records.
+    void takeStarted(const std::wstring& inputName = {});
+    // The input the take was started from.
+    const std::wstring& takeInput() const { return input_; }
     // A level update: the take records. Redraws only when a quarter second more audio is written
     // or clipping appears, not for every packet. Figures without a format are ignored.
     bool takeRecording(const TakeFigures& figures);
@@ -84,6 +87,7 @@ private:
 
     TakePhase phase_ = TakePhase::None;
     TakeFigures take_;
+    std::wstring input_;
     bool clipped_ = false;
     std::uint64_t shownQuarter_ = 0;   // quarter seconds of audio in the last redraw
     std::vector<RunningExport> exports_;

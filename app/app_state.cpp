@@ -10,6 +10,8 @@ HWND hwndWaveformGLContainer = nullptr;
 HWND hwndSpectrumGLContainer = nullptr;
 HWND hwndExportMP3 = nullptr;
 HWND hwndActivity = nullptr;
+HWND hwndInputLabel = nullptr;
+HWND hwndInputChoice = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};
@@ -25,6 +27,8 @@ GLFWwindow* glfwSpectrumWin = nullptr;
 // glRenderThread is destroyed after the GLFW windows are gone and only once it has been joined.
 std::wstring savePath = L"output.wav";
 ActivityLine activityLine;
+InputChooser inputChooser;
+std::unique_ptr<DeviceWatcher> deviceWatcher;
 std::vector<float> fftInputBuffer;
 std::mutex fftInputMutex;
 WaveformBuffer waveformBufferL(MAX_WAVEFORM_SIZE);

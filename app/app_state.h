@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "app/activity_line.h"
 #include "app/app_types.h"
+#include "app/input_list.h"
 #include "app/spectrogram_history.h"
 #include "app/spectrum_buffer.h"
 #include "app/waveform_buffer.h"
@@ -40,6 +42,8 @@ extern HWND hwndWaveformGLContainer;
 extern HWND hwndSpectrumGLContainer;
 extern HWND hwndExportMP3;
 extern HWND hwndActivity;   // the activity line, created after the seven controls above
+extern HWND hwndInputLabel;    // "Record from:"
+extern HWND hwndInputChoice;   // the input drop-down
 
 // Set by the capture thread once its file is open; cleared by Stop, close and the done message.
 extern std::atomic<bool> isRecording;
@@ -59,6 +63,11 @@ struct TakeCounters {
 extern TakeCounters takeCounters;
 // What the activity line says; GUI thread only.
 extern ActivityLine activityLine;
+// The input drop-down's entries and the user's choice; GUI thread only.
+extern InputChooser inputChooser;
+// The platform's watch on the devices, made by the shell at start-up (null until then, and in
+// the tests that make none); snapshot() may be called from any thread.
+extern std::unique_ptr<DeviceWatcher> deviceWatcher;
 // Capture rate in Hz; capture thread only (at most one is alive).
 extern std::int32_t globalSampleRate;
 // Last path chosen for a recording; GUI thread only (workers receive copies).

@@ -10,9 +10,9 @@
 #include "capture/capture_thread.h"
 #include "export/mp3_export.h"
 
-bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd) {
+bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd, const CaptureEndpoint& endpoint) {
     try {
-        std::thread(recordAudioToWav, path, hwnd).detach();
+        std::thread(recordAudioToWav, path, hwnd, endpoint).detach();
         return true;
     } catch (const std::system_error&) {
         return false;
@@ -123,9 +123,34 @@ void onStartRecording(MainWindowShell& shell) {
         spectrogramHistory.clear();
     }
     savePath = path;
-    activityLine.takeStarted();
+    const CaptureEndpoint& input = inputChooser.chosen();
+    activityLine.takeStarted(input.name);
     showActivity(shell);
-    if (!shell.startRecordingThread(savePath, hwndMain)) shell.setStatusText(CAPTURE_THREAD_FAILED_TEXT);
+    if (!shell.startRecordingThread(savePath, hwndMain, input)) {
+        shell.setStatusText(CAPTURE_THREAD_FAILED_TEXT);
+        return;
+    }
+    // The take's input is fixed now; the choice applies to the next one.
+    shell.enableInputList(false);
+}
+
+void onInputChosen(MainWindowShell&, std::size_t index) {
+    if (recordingThreadActive.load()) return;   // the drop-down is off during a take
+    inputChooser.choose(index);
+}
+
+void showInputList(MainWindowShell& shell) {
+    std::vector<std::wstring> labels;
+    for (const InputEntry& e : inputChooser.entries()) labels.push_back(e.label);
+    shell.showInputList(labels, inputChooser.chosenIndex());
+}
+
+void onDevicesChanged(MainWindowShell& shell, const DeviceSnapshot& devices) {
+    const InputChooser::Change change = inputChooser.update(devices);
+    if (change.listChanged || !change.removedName.empty()) showInputList(shell);
+    // During a take its device going away ends the take, whose done message says so.
+    if (!change.removedName.empty() && !recordingThreadActive.load() && !isRecording.load())
+        shell.setStatusText(inputRemovedText(change.removedName));
 }
 
 void onStop() { isRecording.store(false); }
@@ -151,12 +176,16 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
     }
     if (msg == WM_APP_RECORDING_DONE) {
         const auto outcome = static_cast<RecordingOutcome>(wParam);
-        shell.setStatusText(recordingStatusText(outcome, savePath));
-        activityLine.takeEnded(publishedTakeFigures(), outcome == RecordingOutcome::Saved ||
-                                                           outcome == RecordingOutcome::SizeLimitReached);
+        shell.setStatusText(recordingStatusText(outcome, savePath, activityLine.takeInput()));
+        activityLine.takeEnded(publishedTakeFigures(), takeComplete(outcome));
         showActivity(shell);
         // The loop may have ended by itself (device gone): re-open the Start guard.
         isRecording.store(false);
+        shell.enableInputList(true);
+        return true;
+    }
+    if (msg == WM_APP_DEVICES_CHANGED) {
+        if (deviceWatcher != nullptr) onDevicesChanged(shell, deviceWatcher->snapshot());
         return true;
     }
     if (msg == WM_APP_EXPORT_PROGRESS) {
@@ -194,12 +223,14 @@ void onDestroy(MainWindowShell& shell) {
     shell.postQuit();
 }
 
-std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path) {
+std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path, const std::wstring& input) {
     switch (outcome) {
         case RecordingOutcome::Saved:
             return L"Saved to: " + path;
         case RecordingOutcome::SizeLimitReached:
             return L"Saved to: " + path + L" (stopped at the 4 GB limit of a WAV file)";
+        case RecordingOutcome::DeviceRemoved:
+            return L"Saved to: " + path + (input.empty() ? L" (the input was removed)" : L" (the input " + input + L" was removed)");
         case RecordingOutcome::WriteFailed:
             return L"Recording stopped: writing " + path +
                    L" failed (disk full?). The file keeps what was written.";

@@ -4,10 +4,14 @@
 // steps, the two private messages, close and destroy, and the start-up order of the GL views
 // and the render thread. The Win32 window procedure and the GTK signal handlers only translate
 // their events into these calls. Every function here runs on the GUI thread.
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/app_types.h"
+#include "capture/capture_source.h"
+#include "capture/device_watcher.h"
 #include "capture/recording_outcome.h"
 
 constexpr int IDC_START_RECORDING = 1;
@@ -15,11 +19,14 @@ constexpr int IDC_STOP = 2;
 constexpr int IDC_VOLUME_METER = 3;
 constexpr int IDC_EXPORT_MP3 = 10;
 constexpr int IDC_ACTIVITY = 11;   // the activity line (app/activity_line.h)
+constexpr int IDC_INPUT_LABEL = 12;    // "Record from:"
+constexpr int IDC_INPUT_CHOICE = 13;   // the input drop-down (app/input_list.h)
 constexpr int IDC_WAVEFORM_GL = 1101;
 constexpr int IDC_SPECTRUM_GL = 1102;
 
 constexpr wchar_t SPECTRUM_VIEW_FAILED_TEXT[] = L"Failed to create Spectrum GL window";
 constexpr wchar_t EXPORT_THREAD_FAILED_TEXT[] = L"Failed to start the MP3 export.";
+constexpr wchar_t INPUT_LABEL_TEXT[] = L"Record from:";
 
 // What the command logic needs from the platform's main window.
 class MainWindowShell {
@@ -30,6 +37,10 @@ public:
     virtual std::wstring browseSavePath() = 0;
     virtual void setStatusText(const std::wstring& text) = 0;
     virtual void setActivityText(const std::wstring& text) = 0;
+    // The input drop-down: its entries and the one shown chosen (the shell must not report this
+    // as a choice of the user's), and whether the user may change it.
+    virtual void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) = 0;
+    virtual void enableInputList(bool enabled) = 0;
     // Repaint the level meter (whole control, background erased) from currentLevel.
     virtual void invalidateLevelMeter() = 0;
     // Destroy the main window; the platform then delivers the destroy event (onDestroy).
@@ -48,7 +59,7 @@ public:
     // Worker threads, detached. Return false when the thread could not be created. The defaults
     // run recordAudioToWav / saveAsMP3 on a std::thread; the export posts its progress and its
     // end (WM_APP_EXPORT_PROGRESS, WM_APP_EXPORT_DONE) under `exportId` to hwndMain.
-    virtual bool startRecordingThread(const std::wstring& path, HWND hwnd);
+    virtual bool startRecordingThread(const std::wstring& path, HWND hwnd, const CaptureEndpoint& endpoint);
     virtual bool startExportThread(const std::wstring& destination, const std::wstring& source,
                                    std::uintptr_t exportId);
 };
@@ -64,6 +75,15 @@ void onStartRecording(MainWindowShell& shell);
 void onStop();
 void onExportMP3(MainWindowShell& shell);
 
+// The user chose entry `index` of the input drop-down.
+void onInputChosen(MainWindowShell& shell, std::size_t index);
+// The devices changed (WM_APP_DEVICES_CHANGED brings the news; `devices` is the watcher's
+// snapshot): the list follows, keeping the choice; a chosen device gone while no take runs puts
+// the choice back on the default input and says so on the status line.
+void onDevicesChanged(MainWindowShell& shell, const DeviceSnapshot& devices);
+// Fills the drop-down from inputChooser, e.g. once the controls exist.
+void showInputList(MainWindowShell& shell);
+
 // The private messages; returns false for other message numbers.
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam);
 
@@ -75,7 +95,7 @@ void onClose(MainWindowShell& shell);
 // The main window is being destroyed: stop and join the render thread, drop the views, quit.
 void onDestroy(MainWindowShell& shell);
 
-// The status line after a recording ended.
-std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path);
+// The status line after a recording from the input called `input` ended.
+std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path, const std::wstring& input = {});
 constexpr wchar_t CAPTURE_THREAD_FAILED_TEXT[] =
     L"Recording failed: the capture thread could not be started.";

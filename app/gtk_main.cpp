@@ -12,6 +12,7 @@
 #include "app/gtk_shell.h"
 #include "app/malloc_tuning.h"
 #include "capture/capture_thread.h"
+#include "capture/pulse_devices.h"
 #include "capture/pulse_source.h"
 #include "export/mp3_export.h"
 
@@ -82,12 +83,16 @@ int main() {
     setCaptureSourceFactory(makePulseCaptureSource);
 
     shell.create();
+    showInputList(shell);   // the default input until the watcher's first list arrives
+    const HWND window = hwndMain;
+    deviceWatcher = makePulseDeviceWatcher([window] { postAppMessage(window, WM_APP_DEVICES_CHANGED); });
     shell.show();
     startDisplay(shell);   // GLFW, the waveform view, the spectrum view, the render thread
     // The window may already be gone: closed while the start-up error box was up. The render
     // thread started after that saw glRunning false and ends by itself.
     if (shell.alive()) gtk_main();   // until the window is destroyed (onDestroy -> postQuit)
     if (glRenderThread.joinable()) glRenderThread.join();
+    deviceWatcher.reset();
 
     finishRunningExports();
     return 0;

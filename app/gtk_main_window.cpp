@@ -22,7 +22,9 @@ constexpr char CONTROL_ID_KEY[] = "sonabel-control-id";
 // 108 px wide), so the seven controls drop them and each gets precisely its size request.
 constexpr char WINDOW_CSS[] =
     "window.sonabel-main { background-color: #ffffff; }"
-    ".sonabel-control { min-width: 0; min-height: 0; padding: 0; margin: 0; }";
+    ".sonabel-control { min-width: 0; min-height: 0; padding: 0; margin: 0; }"
+    // The drop-down's own button would make it taller than the 30 pixels it is given.
+    ".sonabel-control button { min-height: 0; padding-top: 0; padding-bottom: 0; }";
 
 HWND asHwnd(GtkWidget* widget) { return reinterpret_cast<HWND>(widget); }
 
@@ -133,8 +135,21 @@ void GtkMainWindowShell::create() {
     g_object_set_data(G_OBJECT(activity_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_ACTIVITY));
     place(fixed, activity_, ACTIVITY_X, 20, ACTIVITY_WIDTH, 30);
     hwndActivity = asHwnd(activity_);
+
+    // The input chooser below the spectrum view.
+    GtkWidget* inputLabel = clippedLabel(ws2s(INPUT_LABEL_TEXT).c_str());
+    g_object_set_data(G_OBJECT(inputLabel), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_INPUT_LABEL));
+    place(fixed, inputLabel, 20, 305, 100, 20);
+    hwndInputLabel = asHwnd(inputLabel);
+    input_ = gtk_combo_box_text_new();
+    g_object_set_data(G_OBJECT(input_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_INPUT_CHOICE));
+    place(fixed, input_, 130, 300, 450, 30);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(inputLabel), input_);   // the label names the list
+    inputChanged_ = g_signal_connect(input_, "changed", G_CALLBACK(onInputChanged), this);
+    hwndInputChoice = asHwnd(input_);
     for (HWND control : {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
-                         hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity})
+                         hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity, hwndInputLabel,
+                         hwndInputChoice})
         fixControlSize(control, css);
     g_object_unref(css);   // each style context keeps its own reference
     hwndMain = asHwnd(window_);
@@ -161,6 +176,12 @@ void GtkMainWindowShell::onDestroySignal(GtkWidget*, gpointer self) {
     shell->status_ = nullptr;
     shell->activity_ = nullptr;
     shell->meter_ = nullptr;
+    shell->input_ = nullptr;
+}
+
+void GtkMainWindowShell::onInputChanged(GtkComboBox* box, gpointer self) {
+    const gint index = gtk_combo_box_get_active(box);
+    if (index >= 0) onInputChosen(*static_cast<GtkMainWindowShell*>(self), static_cast<std::size_t>(index));
 }
 
 void GtkMainWindowShell::onButtonClicked(GtkButton* button, gpointer self) {
@@ -176,6 +197,28 @@ void GtkMainWindowShell::setStatusText(const std::wstring& text) {
 
 void GtkMainWindowShell::setActivityText(const std::wstring& text) {
     setLabelText(activity_, text, activityLogPath_);
+}
+
+void GtkMainWindowShell::showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) {
+    if (input_ == nullptr) return;
+    g_signal_handler_block(input_, inputChanged_);
+    GtkComboBoxText* box = GTK_COMBO_BOX_TEXT(input_);
+    gtk_combo_box_text_remove_all(box);
+    for (const std::wstring& label : labels) {
+        std::string utf8;
+        try {
+            utf8 = ws2s(label);
+        } catch (const std::exception&) {
+            utf8 = "?";   // not from a device name the server gave as UTF-8
+        }
+        gtk_combo_box_text_append_text(box, utf8.c_str());
+    }
+    gtk_combo_box_set_active(GTK_COMBO_BOX(input_), static_cast<gint>(chosen));
+    g_signal_handler_unblock(input_, inputChanged_);
+}
+
+void GtkMainWindowShell::enableInputList(bool enabled) {
+    if (input_ != nullptr) gtk_widget_set_sensitive(input_, enabled);
 }
 
 void GtkMainWindowShell::invalidateLevelMeter() {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/level_meter.h"
@@ -39,6 +40,8 @@ public:
     std::wstring browseSavePath() override;
     void setStatusText(const std::wstring& text) override;
     void setActivityText(const std::wstring& text) override;
+    void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) override;
+    void enableInputList(bool enabled) override;
     void invalidateLevelMeter() override;
     void destroyMainWindow() override;
     void postQuit() override;
@@ -47,6 +50,7 @@ private:
     static gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
     static void onDestroySignal(GtkWidget*, gpointer self);
     static void onButtonClicked(GtkButton* button, gpointer self);
+    static void onInputChanged(GtkComboBox* box, gpointer self);
 
     std::string statusLogPath_;
     std::string activityLogPath_;
@@ -54,6 +58,8 @@ private:
     GtkWidget* status_ = nullptr;
     GtkWidget* activity_ = nullptr;
     GtkWidget* meter_ = nullptr;
+    GtkWidget* input_ = nullptr;
+    gulong inputChanged_ = 0;   // the "changed" handler, blocked while the list is refilled
     LevelBarTracker meterBar_;   // the meter's painted bar edge
 };
 

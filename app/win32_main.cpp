@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/win32_shell.h"
 #include "capture/capture_thread.h"
+#include "capture/wasapi_devices.h"
 #include "capture/wasapi_source.h"
 #include "export/mp3_export.h"
 
@@ -49,9 +50,13 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
 
     registerMainWindowClass(hInstance);
     hwndMain = createMainWindow(hInstance);   // WM_CREATE makes the seven controls
+    showInputList(mainWindowShell());   // the default input until the watcher's first list
+    const HWND window = hwndMain;
+    deviceWatcher = makeWasapiDeviceWatcher([window] { postAppMessage(window, WM_APP_DEVICES_CHANGED); });
     ShowWindow(hwndMain, nCmdShow);
     startDisplay(mainWindowShell());   // GLFW, the waveform view, the spectrum view, render thread
     runMessageLoop();                  // until WM_DESTROY posts the quit message
+    deviceWatcher.reset();
 
     finishRunningExports();
     return 0;

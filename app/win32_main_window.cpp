@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Win32 main window: class, window, the seven controls and the activity line, and the window procedure, which
+// The Win32 main window: class, window, the seven controls, the activity line and the input
+// chooser, and the window procedure, which
 // only translates messages into the portable command logic (app/commands.h). GUI thread only.
 #include "app/app_state.h"
 #include "app/save_dialog.h"
@@ -35,6 +36,13 @@ void createControls(HWND parent) {
     hwndActivity = createControl(parent, L"STATIC", L"",
                                  CHILD_STYLE | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS,
                                  ACTIVITY_X, 20, ACTIVITY_WIDTH, 30, IDC_ACTIVITY);
+    // The input chooser below the spectrum view. A drop-down list's height is that of its open
+    // list; the closed box is as tall as its selection field, set to make it 30 pixels.
+    hwndInputLabel = createControl(parent, L"STATIC", INPUT_LABEL_TEXT, CHILD_STYLE | SS_NOPREFIX, 20, 305, 100, 20,
+                                   IDC_INPUT_LABEL);
+    hwndInputChoice = createControl(parent, L"COMBOBOX", L"", CHILD_STYLE | WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL, 130, 300,
+                                    450, 300, IDC_INPUT_CHOICE);
+    SendMessageW(hwndInputChoice, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 24);
 }
 
 }  // namespace
@@ -68,12 +76,20 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             hwndMain = hwnd;
             return 0;
         case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_INPUT_CHOICE) {
+                if (HIWORD(wParam) == CBN_SELCHANGE) {
+                    const LRESULT index = SendMessageW(hwndInputChoice, CB_GETCURSEL, 0, 0);
+                    if (index >= 0) onInputChosen(shell, static_cast<std::size_t>(index));
+                }
+                return 0;
+            }
             onCommand(shell, wParam);   // ids other than the three buttons are ignored
             return 0;
         case WM_APP_LEVEL_UPDATE:
         case WM_APP_RECORDING_DONE:
         case WM_APP_EXPORT_PROGRESS:
         case WM_APP_EXPORT_DONE:
+        case WM_APP_DEVICES_CHANGED:
             onAppMessage(shell, msg, wParam);
             return 0;
         case WM_CLOSE:
@@ -100,6 +116,16 @@ void Win32MainWindowShell::setStatusText(const std::wstring& text) {
 void Win32MainWindowShell::setActivityText(const std::wstring& text) {
     SetWindowTextW(hwndActivity, text.c_str());
 }
+
+// CB_SETCURSEL sends no CBN_SELCHANGE: refilling the list is not taken as the user's choice.
+void Win32MainWindowShell::showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) {
+    SendMessageW(hwndInputChoice, CB_RESETCONTENT, 0, 0);
+    for (const std::wstring& label : labels)
+        SendMessageW(hwndInputChoice, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+    SendMessageW(hwndInputChoice, CB_SETCURSEL, chosen, 0);
+}
+
+void Win32MainWindowShell::enableInputList(bool enabled) { EnableWindow(hwndInputChoice, enabled ? TRUE : FALSE); }
 
 void Win32MainWindowShell::invalidateLevelMeter() {
     // Repainted later through WM_DRAWITEM; a paint that would show the same bar is skipped.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "display/gl_views.h"
@@ -23,6 +24,8 @@ public:
     std::wstring browseSavePath() override;
     void setStatusText(const std::wstring& text) override;
     void setActivityText(const std::wstring& text) override;
+    void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) override;
+    void enableInputList(bool enabled) override;
     void invalidateLevelMeter() override;
     void destroyMainWindow() override;
     void postQuit() override;

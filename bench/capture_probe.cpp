@@ -59,7 +59,7 @@ Deliveries stats;
 class TimedSource final : public CaptureSource {
 public:
     TimedSource() : inner_(makePulseCaptureSource()) {}
-    CaptureResult activateDefaultEndpoint() override { return inner_->activateDefaultEndpoint(); }
+    CaptureResult activateEndpoint(const CaptureEndpoint& e) override { return inner_->activateEndpoint(e); }
     CaptureResult getMixFormat(MixFormat& f) override {
         const CaptureResult r = inner_->getMixFormat(f);
         stats.sampleRate = f.sampleRate;
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     installPlatformMessaging(&messaging);
     setCaptureSourceFactory(makeTimedSource);
     const auto seconds = std::chrono::duration<double>(std::atof(argv[2]));
-    std::thread recorder(recordAudioToWav, utf8ToWide(argv[1]), nullptr);
+    std::thread recorder(recordAudioToWav, utf8ToWide(argv[1]), nullptr, CaptureEndpoint{});
     const Clock::time_point asked = Clock::now();
     while (!isRecording.load() && doneOutcome.load() < 0 &&
            Clock::now() - asked < std::chrono::seconds(10))

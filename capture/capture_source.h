@@ -40,7 +40,9 @@ public:
     // Releases whatever was obtained, in reverse order of acquisition (and leaves the
     // thread's COM apartment, on Windows).
     virtual ~CaptureSource() = default;
-    virtual CaptureResult activateDefaultEndpoint() = 0;   // enumerator, endpoint, client
+    // The device `endpoint` names (the system's default input for DefaultInput): enumerator,
+    // endpoint, client.
+    virtual CaptureResult activateEndpoint(const CaptureEndpoint& endpoint) = 0;
     virtual CaptureResult getMixFormat(MixFormat& format) = 0;
     virtual CaptureResult initialize() = 0;                // shared mode, mix format, 1 s buffer
     virtual CaptureResult getCaptureService() = 0;
@@ -59,5 +61,5 @@ public:
     virtual CaptureResult stop() = 0;
 };
 
-// Makes the platform's source for the default capture device. Called on the capture thread.
+// Makes the platform's capture source. Called on the capture thread.
 using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();

@@ -70,7 +70,7 @@ bool takeWaitingPackets(CaptureSource& source, const MixFormat& format, LiveWavF
 
 // Polls the source and hands every packet to the pipeline until Stop, the device goes away, the
 // file fails or is full. After Stop it goes on until what the device captured before the Stop
-// has come. Returns Saved for Stop and a lost device.
+// has come. Returns Saved for Stop, DeviceRemoved for a device that went away while recording.
 RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav, HWND hwnd) {
     std::vector<float> converted;
     RecordingOutcome ended = RecordingOutcome::Saved;
@@ -81,7 +81,11 @@ RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, 
                 stopping = true;
                 source.beginDrain();
             }
-            if (!takeWaitingPackets(source, format, wav, hwnd, converted, ended)) break;   // device gone
+            if (!takeWaitingPackets(source, format, wav, hwnd, converted, ended)) {
+                // The device went away (after a Stop, that is just the end of the take).
+                if (!stopping) ended = RecordingOutcome::DeviceRemoved;
+                break;
+            }
             if (ended != RecordingOutcome::Saved || (stopping && source.drained())) break;
             std::this_thread::sleep_for(POLL_PAUSE);
         }
@@ -93,8 +97,8 @@ RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, 
 
 // One recording, from the device to the finished file. The source is released (reverse order)
 // by its destructor when this returns.
-RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hwnd) {
-    if (captureFailed(source.activateDefaultEndpoint())) return RecordingOutcome::NoDevice;
+RecordingOutcome record(CaptureSource& source, const std::wstring& path, HWND hwnd, const CaptureEndpoint& endpoint) {
+    if (captureFailed(source.activateEndpoint(endpoint))) return RecordingOutcome::NoDevice;
     MixFormat format;
     if (captureFailed(source.getMixFormat(format))) return RecordingOutcome::NoDevice;
     globalSampleRate = format.sampleRate;
@@ -133,13 +137,13 @@ void setCaptureSourceFactory(CaptureSourceFactory factory) { sourceFactory.store
 
 void setWavDataLimit(std::uint64_t bytes) { wavDataLimit.store(bytes); }
 
-void recordAudioToWav(std::wstring path, HWND hwnd) {
+void recordAudioToWav(std::wstring path, HWND hwnd, CaptureEndpoint endpoint) {
     recordingThreadActive.store(true);
     RecordingOutcome outcome = RecordingOutcome::NoDevice;
     try {
         const CaptureSourceFactory factory = sourceFactory.load();
         std::unique_ptr<CaptureSource> source = factory ? factory() : nullptr;
-        if (source) outcome = record(*source, path, hwnd);
+        if (source) outcome = record(*source, path, hwnd, endpoint);
     } catch (const std::exception&) {
         outcome = RecordingOutcome::InternalError;
     }

@@ -7,8 +7,7 @@
 
 RecordingOutcome finishedOutcome(RecordingOutcome captured, bool headerWritten, bool flushed, bool closed) {
     if (!headerWritten) return RecordingOutcome::WriteFailed;
-    const bool complete = captured == RecordingOutcome::Saved || captured == RecordingOutcome::SizeLimitReached;
-    return complete && !(flushed && closed) ? RecordingOutcome::WriteFailed : captured;
+    return takeComplete(captured) && !(flushed && closed) ? RecordingOutcome::WriteFailed : captured;
 }
 
 LiveWavFile::LiveWavFile(std::int32_t channels, std::int32_t sampleRate, std::uint64_t dataLimit)

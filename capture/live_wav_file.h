@@ -13,8 +13,8 @@
 
 // A take's outcome once its file is finished, from `captured` (how the capture ended) and the
 // steps of the finish: a header that could not be written turns any outcome into WriteFailed; a
-// flush to the disk or a close that failed turns a complete take (Saved, SizeLimitReached) into
-// WriteFailed, and leaves a take that had already failed as it was.
+// flush to the disk or a close that failed turns a complete take (takeComplete) into WriteFailed,
+// and leaves a take that had already failed as it was.
 RecordingOutcome finishedOutcome(RecordingOutcome captured, bool headerWritten, bool flushed, bool closed);
 
 class LiveWavFile {

@@ -43,7 +43,7 @@ class PulseCaptureSource final : public CaptureSource {
 public:
     ~PulseCaptureSource() override;
 
-    CaptureResult activateDefaultEndpoint() override;
+    CaptureResult activateEndpoint(const CaptureEndpoint& endpoint) override;
     CaptureResult getMixFormat(MixFormat& format) override;
     CaptureResult initialize() override;
     CaptureResult getCaptureService() override { return 0; }   // the stream reads directly
@@ -75,6 +75,7 @@ private:
     pa_stream* stream_ = nullptr;
     PulseSourceInfo source_;
     bool haveSource_ = false;
+    bool followsDefault_ = true;   // the default input, not a device the user chose
     std::size_t frameBytes_ = 0;
     bool connected_ = false;
     PacketGate gate_{0, {}, {}};
@@ -96,10 +97,12 @@ PulseCaptureSource::~PulseCaptureSource() {
     pa_stream_unref(stream_);
 }
 
-CaptureResult PulseCaptureSource::activateDefaultEndpoint() {
+// A named device (an input, or a sink's monitor for what it plays) or the default source.
+CaptureResult PulseCaptureSource::activateEndpoint(const CaptureEndpoint& endpoint) {
     if (!server_.connect("Sonabel")) return PULSE_E_FAIL;
     PulseLock lock(server_.loop());
-    haveSource_ = server_.findSource({}, source_);
+    haveSource_ = server_.findSource(endpoint.kind == EndpointKind::DefaultInput ? std::string() : endpoint.id, source_);
+    followsDefault_ = endpoint.kind == EndpointKind::DefaultInput;
     return haveSource_ ? 0 : PULSE_E_FAIL;
 }
 
@@ -151,8 +154,13 @@ CaptureResult PulseCaptureSource::start() {
                        stallLimit);
     attr.fragsize = static_cast<std::uint32_t>(fragmentFrames * frameBytes_);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-    if (pa_stream_connect_record(stream_, source_.name.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0)
-        return PULSE_E_FAIL;
+    // A device the user chose is recorded or nothing: the server would otherwise move the stream
+    // to another source when this one goes away, and the take would go on from another
+    // microphone. Unmoved, the stream fails and the take ends, saved. The default input follows
+    // the server's default as it always has.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                      (followsDefault_ ? 0 : PA_STREAM_DONT_MOVE));
+    if (pa_stream_connect_record(stream_, source_.name.c_str(), &attr, flags) < 0) return PULSE_E_FAIL;
     connected_ = true;
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// PulseAudio capture of the server's default source (also PipeWire through pipewire-pulse).
+// PulseAudio capture of a source of the server, its default one unless another is chosen (also
+// PipeWire through pipewire-pulse).
 #include <chrono>
 #include <memory>
 

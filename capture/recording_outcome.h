@@ -12,4 +12,10 @@ enum class RecordingOutcome : std::uintptr_t {
     BadFileName = 5,        // the path cannot be converted (unpaired UTF-16 surrogate)
     UnsupportedFormat = 6,  // the device's sample format is not float or 16/24/32-bit PCM
     InternalError = 7,      // an unexpected exception ended the run; file finalised if open
+    DeviceRemoved = 8,      // the device went away while recording; file complete up to then
 };
+
+// A take whose file holds everything recorded: stopped, at the size limit, or its device gone.
+inline bool takeComplete(RecordingOutcome o) {
+    return o == RecordingOutcome::Saved || o == RecordingOutcome::SizeLimitReached || o == RecordingOutcome::DeviceRemoved;
+}

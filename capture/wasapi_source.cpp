@@ -15,6 +15,9 @@
 
 #include <chrono>
 
+#include "app/ws2s.h"
+#include "capture/gap_filling_source.h"
+
 namespace {
 
 constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;   // 100-ns units: one second
@@ -34,7 +37,7 @@ public:
     WasapiCaptureSource(const WasapiCaptureSource&) = delete;
     WasapiCaptureSource& operator=(const WasapiCaptureSource&) = delete;
 
-    CaptureResult activateDefaultEndpoint() override;
+    CaptureResult activateEndpoint(const CaptureEndpoint& endpoint) override;
     CaptureResult getMixFormat(MixFormat& format) override;
     CaptureResult initialize() override;
     CaptureResult getCaptureService() override;
@@ -54,6 +57,7 @@ private:
     IAudioClient* client_ = nullptr;
     IAudioCaptureClient* capture_ = nullptr;
     WAVEFORMATEX* format_ = nullptr;   // CoTaskMemAlloc'ed by GetMixFormat
+    bool loopback_ = false;            // a render endpoint: what it plays is recorded
     std::chrono::steady_clock::time_point drainUntil_{};
 };
 
@@ -66,13 +70,17 @@ WasapiCaptureSource::~WasapiCaptureSource() {
     if (comInitialized_) CoUninitialize();
 }
 
-CaptureResult WasapiCaptureSource::activateDefaultEndpoint() {
+CaptureResult WasapiCaptureSource::activateEndpoint(const CaptureEndpoint& endpoint) {
     HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                   __uuidof(IMMDeviceEnumerator),
                                   reinterpret_cast<void**>(&enumerator_));
     if (FAILED(hr)) return result(hr);
-    hr = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
+    if (endpoint.kind == EndpointKind::DefaultInput)
+        hr = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
+    else
+        hr = enumerator_->GetDevice(utf8ToWide(endpoint.id).c_str(), &device_);
     if (FAILED(hr)) return result(hr);
+    loopback_ = endpoint.kind == EndpointKind::SystemSound;
     hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                            reinterpret_cast<void**>(&client_));
     return result(hr);
@@ -86,8 +94,9 @@ CaptureResult WasapiCaptureSource::getMixFormat(MixFormat& format) {
 }
 
 CaptureResult WasapiCaptureSource::initialize() {
-    return result(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BUFFER_DURATION, 0, format_,
-                                      nullptr));
+    // Loopback: a render endpoint's mix, as it goes to the device, delivered like a capture.
+    return result(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, loopback_ ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,
+                                      BUFFER_DURATION, 0, format_, nullptr));
 }
 
 CaptureResult WasapiCaptureSource::getCaptureService() {
@@ -134,8 +143,10 @@ CaptureResult WasapiCaptureSource::stop() { return static_cast<CaptureResult>(cl
 
 }  // namespace
 
+// A loopback stream delivers nothing while nothing plays: the gap filler keeps such a take
+// continuous (it passes every other endpoint straight through).
 std::unique_ptr<CaptureSource> makeWasapiCaptureSource() {
-    return std::make_unique<WasapiCaptureSource>();
+    return std::make_unique<GapFillingSource>(std::make_unique<WasapiCaptureSource>());
 }
 
 MixFormat mixFormatFromWaveFormat(const tWAVEFORMATEX& format) {

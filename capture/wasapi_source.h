@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// WASAPI capture of the default capture endpoint (shared mode, the endpoint's mix format).
+// WASAPI capture (shared mode, the endpoint's mix format) of the default capture endpoint, a
+// chosen one, or a render endpoint's loopback (what it plays).
 #include <memory>
 
 #include "capture/capture_source.h"

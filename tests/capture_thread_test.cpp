@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "capture/capture_thread.h"
+#include "capture/gap_filling_source.h"
 #include "capture/packet_gate.h"
 #include "capture/packet_pipeline.h"
 #include "capture/recording_outcome.h"
@@ -19,6 +20,9 @@
 namespace {
 
 HWND window() { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0xBEEF)); }
+
+// The fake clock of the gap-filling test's source (a factory is a plain function pointer).
+std::shared_ptr<GapFillingSource::Clock::time_point> gapClock;
 
 bool activeWhenDonePosted = true;
 void noteActiveOnDone(unsigned msg) {
@@ -39,7 +43,7 @@ RunResult record(FakeScript& script, const std::wstring& path) {
     activeWhenDonePosted = true;
     activeFakeScript = &script;
     setCaptureSourceFactory(makeFakeCaptureSource);
-    std::thread(recordAudioToWav, path, window()).join();
+    std::thread(recordAudioToWav, path, window(), CaptureEndpoint{}).join();
     RunResult r{RecordingOutcome::InternalError, sink.count(WM_APP_RECORDING_DONE),
           sink.count(WM_APP_LEVEL_UPDATE)};
     for (const auto& m : sink.posted()) {
@@ -277,7 +281,7 @@ TEST(CaptureThread, DeviceLossAndSkippedBuffers) {
     for (int p = 0; p < 5; ++p) lost.packets.push_back(floatPacket(std::vector<float>(480, 0.2f), 1));
     lost.failNextSizeAtTopAfter = 2;
     RunResult r = record(lost, pathOf(dir.file("lost.wav")));
-    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(r.outcome, RecordingOutcome::DeviceRemoved);
     EXPECT_EQ(r.doneMessages, 1u);
     EXPECT_TRUE(isRecording.load());
     auto bytes = readFileBytes(dir.file("lost.wav"));
@@ -349,6 +353,41 @@ TEST(CaptureThread, ScriptedRecordingIsByteIdenticalEverywhere) {
 }
 
 // When a source that receives pieces hands them on, and when silence means the source is gone.
+TEST(CaptureThread, SystemSoundStaysContinuousWhileNothingPlays) {
+    // A loopback device has no packets while nothing plays: 10 ms, then 500 ms of nothing, then
+    // 10 ms. On a clock that moves 10 ms a poll, the take holds the silence the gap stands for;
+    // an input's take (the filler passes it through) holds only what came.
+    for (const EndpointKind kind : {EndpointKind::SystemSound, EndpointKind::Input}) {
+        TempDir dir;
+        FakeScript script;
+        script.packets.push_back(floatPacket(std::vector<float>(480, 0.25f), 1));
+        script.packets.push_back(floatPacket(std::vector<float>(480, 0.5f), 1));
+        script.packets[1].pollsBefore = 50;
+        auto clock = std::make_shared<GapFillingSource::Clock::time_point>();
+        script.onPoll = [clock] { *clock += std::chrono::milliseconds(10); };
+        resetSharedState();
+        RecordingMessaging sink;
+        activeFakeScript = &script;
+        gapClock = clock;
+        setCaptureSourceFactory([]() -> std::unique_ptr<CaptureSource> {
+            return std::make_unique<GapFillingSource>(makeFakeCaptureSource(), [c = gapClock] { return *c; });
+        });
+        std::thread(recordAudioToWav, pathOf(dir.file("loop.wav")), window(), CaptureEndpoint{kind, "out", L"Out"}).join();
+        const std::vector<std::int16_t> data = dataOf(readFileBytes(dir.file("loop.wav")));
+        if (kind == EndpointKind::Input) {
+            EXPECT_EQ(data.size(), 960u);
+            continue;
+        }
+        // 500 ms of silence, give or take the 10 ms polls around it, between the two packets.
+        ASSERT_GE(data.size(), 960u + 470 * 48);
+        EXPECT_LE(data.size(), 960u + 520 * 48);
+        EXPECT_EQ(data[479], floatToPCM16(0.25f));
+        EXPECT_EQ(data[480], 0);
+        EXPECT_EQ(data[data.size() - 481], 0);
+        EXPECT_EQ(data[data.size() - 480], floatToPCM16(0.5f)) << "the sound after the gap, whole";
+    }
+}
+
 TEST(PacketGate, GathersAboutAFragmentAndCountsSilenceOnlyWhileTheSourceRuns) {
     using namespace std::chrono;
     using D = PacketDecision;

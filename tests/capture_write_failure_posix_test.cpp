@@ -53,7 +53,7 @@ RecordingOutcome recordOnePacket(const std::filesystem::path& file, const std::f
     script.onPoll = onPoll;
     activeFakeScript = &script;
     setCaptureSourceFactory(makeFakeCaptureSource);
-    std::thread(recordAudioToWav, file.wstring(), nullptr).join();
+    std::thread(recordAudioToWav, file.wstring(), nullptr, CaptureEndpoint{}).join();
     for (const auto& m : sink.posted())
         if (m.msg == WM_APP_RECORDING_DONE) return static_cast<RecordingOutcome>(m.wParam);
     return RecordingOutcome::InternalError;
@@ -94,7 +94,7 @@ TEST(CaptureThreadPosix, WriteFailureFinalisesWhatReachedTheDisk) {
     rlimit lowered = old;
     lowered.rlim_cur = limit;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-    std::thread(recordAudioToWav, dir.file("full.wav").wstring(), nullptr).join();
+    std::thread(recordAudioToWav, dir.file("full.wav").wstring(), nullptr, CaptureEndpoint{}).join();
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 

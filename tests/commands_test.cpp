@@ -28,10 +28,14 @@ public:
     std::vector<std::string> events;
     std::wstring status = L"Ready";
     std::wstring activity;
+    std::vector<std::wstring> inputs;
+    std::size_t chosenInput = 0;
+    bool inputEnabled = true;
     bool failThreads = false;
     bool realThreads = false;
     bool spectrumViewFails = false;
     std::vector<std::pair<std::wstring, HWND>> recordings;
+    std::vector<CaptureEndpoint> recordedInputs;
     std::vector<std::pair<std::wstring, std::wstring>> exports;
 
     std::wstring browseSavePath() override {
@@ -43,6 +47,11 @@ public:
     }
     void setStatusText(const std::wstring& text) override { status = text; }
     void setActivityText(const std::wstring& text) override { activity = text; }
+    void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) override {
+        inputs = labels;
+        chosenInput = chosen;
+    }
+    void enableInputList(bool enabled) override { inputEnabled = enabled; }
     void invalidateLevelMeter() override { events.push_back("invalidate"); }
     void destroyMainWindow() override { events.push_back("destroy-window"); }
     void postQuit() override { events.push_back("quit"); }
@@ -59,10 +68,11 @@ public:
         events.push_back(std::string("destroy-views render-joinable=") +
                          (glRenderThread.joinable() ? "yes" : "no"));
     }
-    bool startRecordingThread(const std::wstring& path, HWND hwnd) override {
-        if (realThreads) return MainWindowShell::startRecordingThread(path, hwnd);
+    bool startRecordingThread(const std::wstring& path, HWND hwnd, const CaptureEndpoint& input) override {
+        if (realThreads) return MainWindowShell::startRecordingThread(path, hwnd, input);
         if (failThreads) return false;
         recordings.emplace_back(path, hwnd);
+        recordedInputs.push_back(input);
         return true;
     }
     bool startExportThread(const std::wstring& dest, const std::wstring& source, std::uintptr_t) override {
@@ -275,7 +285,7 @@ TEST(Commands, PrivateMessagesCloseAndDestroy) {
     FakeShell shell;
     EXPECT_TRUE(onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0));
     EXPECT_EQ(shell.events, std::vector<std::string>{"invalidate"});
-    EXPECT_FALSE(onAppMessage(shell, 0x8005, 0));
+    EXPECT_FALSE(onAppMessage(shell, 0x80FF, 0));
 
     // Done: status from the outcome, and the Start guard re-opens when the loop ended by itself.
     savePath = L"C:\\rec\\first.wav";
@@ -289,9 +299,10 @@ TEST(Commands, PrivateMessagesCloseAndDestroy) {
     onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::NoDevice));
     EXPECT_EQ(shell.status.find(L"Saved to"), std::wstring::npos) << "a failure is not a save";
     EXPECT_EQ(shell.status.rfind(L"Recording failed", 0), 0u);
-    for (std::uintptr_t o = 1; o <= 8; ++o) {
+    for (std::uintptr_t o = 1; o <= 9; ++o) {
         const std::wstring text = recordingStatusText(static_cast<RecordingOutcome>(o), L"x.wav");
-        if (o == static_cast<std::uintptr_t>(RecordingOutcome::SizeLimitReached)) {
+        if (o == static_cast<std::uintptr_t>(RecordingOutcome::SizeLimitReached) ||
+            o == static_cast<std::uintptr_t>(RecordingOutcome::DeviceRemoved)) {
             EXPECT_EQ(text.rfind(L"Saved to: x.wav", 0), 0u);
         } else {
             EXPECT_EQ(text.find(L"Saved to"), std::wstring::npos) << o;
@@ -386,6 +397,54 @@ TEST(Commands, RecordingEndToEndWithAScriptedDevice) {
     EXPECT_EQ(readFileBytes(dir.file("take.wav")).size(), 44u + 960);
     EXPECT_EQ(std::count(shell.events.begin(), shell.events.end(), "invalidate"), 1);
     EXPECT_EQ(shell.activity, L"Recorded 0:00 · 48 kHz, 1 channel · 0.0 MB");
+}
+
+TEST(Commands, TheInputChoiceAppliesAtTheNextStartAndFollowsTheDevices) {
+    resetSharedState();
+    RecordingMessaging sink;
+    FakeShell shell;
+    DeviceSnapshot devices;
+    devices.defaultInputId = "builtin";
+    devices.inputs = {{"builtin", L"Built-in", false}, {"usb", L"USB Microphone", false}};
+    devices.outputs = {{"speakers.monitor", L"Speakers"}};
+    onDevicesChanged(shell, devices);
+    ASSERT_EQ(shell.inputs.size(), 4u);
+    EXPECT_EQ(shell.inputs[0], L"Default input: Built-in");
+
+    // The choice goes with the next Start; the list is off during the take.
+    onInputChosen(shell, 2);
+    shell.dialogAnswers = {L"/tmp/a.wav"};
+    onCommand(shell, IDC_START_RECORDING);
+    ASSERT_EQ(shell.recordedInputs.size(), 1u);
+    EXPECT_EQ(shell.recordedInputs[0].id, "usb");
+    EXPECT_FALSE(shell.inputEnabled);
+    recordingThreadActive.store(true);
+    isRecording.store(true);
+    onInputChosen(shell, 3);
+    EXPECT_EQ(inputChooser.chosen().id, "usb") << "no change during a take";
+    takeCounters.sampleRate.store(48000);
+    takeCounters.channels.store(1);
+    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES);
+    takeCounters.dataBytes.store(2 * 48000 * 42);
+    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    EXPECT_EQ(shell.activity, L"Recording 0:42 from USB Microphone · 48 kHz, 1 channel · 3.8 MB");
+
+    // Its device goes: the list falls back at once, the take's end says what happened.
+    devices.inputs.pop_back();
+    onDevicesChanged(shell, devices);
+    EXPECT_EQ(shell.chosenInput, 0u);
+    EXPECT_EQ(shell.status, L"Ready");
+    isRecording.store(false);
+    recordingThreadActive.store(false);
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::DeviceRemoved));
+    EXPECT_EQ(shell.status, L"Saved to: /tmp/a.wav (the input USB Microphone was removed)");
+    EXPECT_TRUE(shell.inputEnabled);
+
+    // Between takes a chosen device that goes is named on the status line.
+    onInputChosen(shell, 2);
+    onDevicesChanged(shell, DeviceSnapshot{});
+    EXPECT_EQ(shell.status, L"Input removed: System sound: Speakers. Recording from the default input.");
+    EXPECT_EQ(shell.inputs, std::vector<std::wstring>{L"Default input"});
 }
 
 TEST(Commands, ActivityLineTexts) {

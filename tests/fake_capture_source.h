@@ -17,6 +17,7 @@ struct FakePacket {
     std::uint32_t frames = 0;
     std::uint32_t flags = 0;
     bool nullData = false;             // a hole: frames with no buffer
+    int pollsBefore = 0;               // polls that find nothing before this packet comes
 };
 
 struct FakeScript {
@@ -39,6 +40,7 @@ struct FakeScript {
     std::function<void()> onPoll;
 
     // What happened, for the checks.
+    CaptureEndpoint endpoint;   // what the capture thread asked for
     std::vector<std::string> calls;
     int released = 0;
     bool destroyed = false;
@@ -53,7 +55,10 @@ public:
     explicit FakeCaptureSource(FakeScript& s) : s_(s) {}
     ~FakeCaptureSource() override { s_.destroyed = true; }
 
-    CaptureResult activateDefaultEndpoint() override { return step(FakeStep::Activate, "activate"); }
+    CaptureResult activateEndpoint(const CaptureEndpoint& endpoint) override {
+        s_.endpoint = endpoint;
+        return step(FakeStep::Activate, "activate");
+    }
     CaptureResult getMixFormat(MixFormat& f) override {
         const CaptureResult r = step(FakeStep::MixFormat, "format");
         if (r >= 0) f = s_.format;
@@ -75,6 +80,12 @@ public:
             s_.sawRecordingFlagAtFirstPoll = isRecording.load();
         }
         const bool top = atTop_;
+        if (next_ < s_.packets.size() && waited_ < s_.packets[next_].pollsBefore) {
+            ++waited_;   // a device with nothing to deliver for a while
+            frames = 0;
+            atTop_ = true;
+            return 0;
+        }
         if (top && s_.failNextSizeAtTopAfter >= 0 && delivered_ >= s_.failNextSizeAtTopAfter) {
             s_.calls.push_back("size-failed");
             return -0x7FFFFFFF;  // like AUDCLNT_E_DEVICE_INVALIDATED
@@ -100,6 +111,7 @@ public:
     }
     CaptureResult releaseBuffer(std::uint32_t) override {
         ++next_;
+        waited_ = 0;
         ++delivered_;
         ++s_.released;
         if (delivered_ == s_.stopAfter) isRecording.store(false);
@@ -115,6 +127,7 @@ private:
     std::size_t next_ = 0;
     int delivered_ = 0;
     int getBufferCalls_ = 0;
+    int waited_ = 0;
     bool polled_ = false;
     bool atTop_ = true;
 };

@@ -87,6 +87,8 @@ public:
     std::wstring browseSavePath() override { return inner_.browseSavePath(); }
     void setStatusText(const std::wstring& t) override { inner_.setStatusText(t); }
     void setActivityText(const std::wstring& t) override { inner_.setActivityText(t); }
+    void showInputList(const std::vector<std::wstring>& l, std::size_t c) override { inner_.showInputList(l, c); }
+    void enableInputList(bool e) override { inner_.enableInputList(e); }
     void invalidateLevelMeter() override { inner_.invalidateLevelMeter(); }
     void destroyMainWindow() override { inner_.destroyMainWindow(); }
     void postQuit() override { inner_.postQuit(); }

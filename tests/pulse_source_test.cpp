@@ -134,7 +134,7 @@ private:
 
 TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
     auto source = makePulseCaptureSource();
-    ASSERT_GE(source->activateDefaultEndpoint(), 0);
+    ASSERT_GE(source->activateEndpoint({}), 0);
     MixFormat f;
     ASSERT_GE(source->getMixFormat(f), 0);
     EXPECT_EQ(f.channels, 1);
@@ -158,7 +158,7 @@ TEST(PulseSource, MixFormatIsTheDefaultSourcesRateAndChannelsAsFloat) {
                 "--format=s16le -d st44 </dev/zero >/dev/null 2>&1 &");
     auto stereo = makePulseCaptureSource();
     MixFormat g;
-    const bool ok = stereo->activateDefaultEndpoint() >= 0 && stereo->getMixFormat(g) >= 0;
+    const bool ok = stereo->activateEndpoint({}) >= 0 && stereo->getMixFormat(g) >= 0;
     std::vector<float> samples;
     std::vector<std::uint32_t> packets;
     if (ok && stereo->initialize() >= 0 && stereo->start() >= 0)
@@ -184,7 +184,7 @@ TEST(PulseSource, DeliversTheToneAsFloatPackets) {
     const double hz = monitor.ok() ? 997 : 1000;
     if (monitor.ok()) playTone("tone", 10);
     auto source = makePulseCaptureSource();
-    ASSERT_GE(source->activateDefaultEndpoint(), 0);
+    ASSERT_GE(source->activateEndpoint({}), 0);
     ASSERT_GE(source->initialize(), 0);
     ASSERT_GE(source->getCaptureService(), 0);
     ASSERT_GE(source->start(), 0);
@@ -249,7 +249,7 @@ TEST(PulseSource, RecordingThroughTheCaptureThreadWritesTheSourcesFormat) {
     TempDir dir;
     setCaptureSourceFactory(makePulseCaptureSource);
     const auto file = dir.file("take.wav");
-    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr);
+    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr, CaptureEndpoint{});
     // Let it record a little, then stop as the Stop button does.
     for (int i = 0; i < 500 && !isRecording.load(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -285,7 +285,7 @@ TEST(PulseSource, ASuspendedSourceIsNotLost) {
     setPulseStallLimit(std::chrono::milliseconds(1000));
     setCaptureSourceFactory(makePulseCaptureSource);
     const auto file = dir.file("suspended.wav");
-    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr);
+    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr, CaptureEndpoint{});
     for (int i = 0; i < 500 && !isRecording.load(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -312,7 +312,7 @@ TEST(PulseSource, ASuspendedSourceIsNotLost) {
 TEST(PulseSource, NoReachableServerMeansNoDeviceAndNoFile) {
     ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/pulse/native");
     auto source = makePulseCaptureSource();
-    EXPECT_LT(source->activateDefaultEndpoint(), 0);
+    EXPECT_LT(source->activateEndpoint({}), 0);
     MixFormat f;
     EXPECT_LT(source->getMixFormat(f), 0);
     source.reset();   // releases a half-made source cleanly
@@ -322,7 +322,7 @@ TEST(PulseSource, NoReachableServerMeansNoDeviceAndNoFile) {
     TempDir dir;
     setCaptureSourceFactory(makePulseCaptureSource);
     const auto file = dir.file("never.wav");
-    recordAudioToWav(utf8ToWide(file.string()), nullptr);
+    recordAudioToWav(utf8ToWide(file.string()), nullptr, {});
     setCaptureSourceFactory(nullptr);
     ASSERT_EQ(messaging.count(WM_APP_RECORDING_DONE), 1u);
     EXPECT_EQ(static_cast<RecordingOutcome>(messaging.posted().back().wParam), RecordingOutcome::NoDevice);

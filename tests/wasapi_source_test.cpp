@@ -81,7 +81,7 @@ double crossingFrequency(const std::vector<float>& x, int rate) {
 TEST(WasapiCapture, TheDefaultEndpointDeliversTheServersSineAsFloat) {
     RecordingMessaging messaging;   // failures would be named in debug lines
     std::unique_ptr<CaptureSource> source = makeWasapiCaptureSource();
-    ASSERT_GE(source->activateDefaultEndpoint(), 0) << ::testing::PrintToString(messaging.debugLines());
+    ASSERT_GE(source->activateEndpoint({}), 0) << ::testing::PrintToString(messaging.debugLines());
     MixFormat format;
     ASSERT_GE(source->getMixFormat(format), 0);
     expectFormat(format, 1, 48000, SampleEncoding::Float, 32, 32);

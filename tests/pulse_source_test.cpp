@@ -21,18 +21,9 @@
 #include "capture/wav_header.h"
 #include "app/ws2s.h"
 #include "test_support.h"
+#include "tests/pulse_test_support.h"
 
 namespace {
-
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    pclose(pipe);
-    return out;
-}
 
 // Makes `name` the default source and waits until the server says it is: PipeWire's session
 // manager applies a new default a moment later, and later still for a sink it has just been
@@ -72,13 +63,6 @@ std::vector<float> capture(CaptureSource& source, std::size_t frames, std::uint3
     return samples;
 }
 
-// Plays a 997 Hz tone of amplitude 0.5 into `sink` in real time for `seconds`, in the background,
-// with a low latency: the sink renders (and its monitor sends) ~5 ms pieces.
-void playTone(const std::string& sink, int seconds) {
-    std::system(("(sox -q -n -r 48000 -c 1 -b 16 -e signed -t raw - synth " +
-                 std::to_string(seconds) + " sine 997 vol 0.5 | pacat --raw --playback "
-                 "--latency-msec=10 --rate=48000 --channels=1 --format=s16le -d " + sink + ") >/dev/null 2>&1 &").c_str());
-}
 
 // A null sink named `name` whose monitor becomes the default source; the sine again and the
 // sink gone when it ends. ok() is false where the session manager refuses a monitor as the

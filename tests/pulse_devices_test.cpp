@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The input chooser's sound-server side against the private server (tests/e2e/with_services.sh:
+// PulseAudio, or PipeWire with SONABEL_SOUND_SERVER=pipewire): the devices watched as they come
+// and go, and takes from a chosen source and from what a sink plays.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/ws2s.h"
+#include "capture/capture_thread.h"
+#include "capture/pulse_devices.h"
+#include "capture/pulse_source.h"
+#include "capture/recording_outcome.h"
+#include "tests/pulse_test_support.h"
+#include "tests/test_support.h"
+
+namespace {
+
+bool underPipeWire() { return run("pactl info").find("PipeWire") != std::string::npos; }
+
+// Polls `done` every 50 ms for up to `seconds`.
+template <typename Done>
+bool within(double seconds, Done done) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+// A source of its own giving a 3 kHz tone at 44.1 kHz: the sine module under PulseAudio; under
+// PipeWire (which has none) a pipe source fed by sox, which the graph paces. Unloaded at the end.
+class ToneSource {
+public:
+    explicit ToneSource(const std::string& name) {
+        if (!underPipeWire()) {
+            module_ = run("pactl load-module module-sine-source source_name=" + name + " rate=44100 frequency=3000");
+            return;
+        }
+        fifo_ = "/tmp/" + name + ".fifo";
+        module_ = run("pactl load-module module-pipe-source source_name=" + name + " file=" + fifo_ +
+                      " rate=44100 channels=1 format=float32le");
+        std::system(("(sox -q -n -r 44100 -c 1 -b 32 -e floating-point -t raw - synth 30 sine 3000 vol 0.5 > " +
+                     fifo_ + ") >/dev/null 2>&1 &").c_str());
+    }
+    ~ToneSource() { unload(); }
+    void unload() {
+        if (!module_.empty()) std::system(("pactl unload-module " + module_).c_str());
+        module_.clear();
+    }
+    bool ok() const { return !module_.empty(); }
+
+private:
+    std::string module_, fifo_;
+};
+
+struct Take {
+    RecordingOutcome outcome = RecordingOutcome::InternalError;
+    std::uint32_t rate = 0;
+    std::vector<std::int16_t> samples;
+};
+
+// Records `endpoint` for `seconds` (or until the take ends by itself), `during` called once the
+// take records.
+template <typename During>
+Take record(const CaptureEndpoint& endpoint, double seconds, During during) {
+    resetSharedState();
+    RecordingMessaging messaging;
+    TempDir dir;
+    setCaptureSourceFactory(makePulseCaptureSource);
+    const auto file = dir.file("take.wav");
+    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr, endpoint);
+    within(5, [] { return isRecording.load(); });
+    during();
+    within(seconds, [&] { return messaging.count(WM_APP_RECORDING_DONE) != 0; });
+    isRecording.store(false);
+    recorder.join();
+    setCaptureSourceFactory(nullptr);
+    Take take;
+    if (messaging.count(WM_APP_RECORDING_DONE) == 1)
+        take.outcome = static_cast<RecordingOutcome>(messaging.posted().back().wParam);
+    const auto bytes = readFileBytes(file);
+    if (bytes.size() < 44) return take;
+    take.rate = bytes[24] | bytes[25] << 8 | bytes[26] << 16 | static_cast<std::uint32_t>(bytes[27]) << 24;
+    const std::uint32_t dataSize = bytes[40] | bytes[41] << 8 | bytes[42] << 16 | static_cast<std::uint32_t>(bytes[43]) << 24;
+    EXPECT_EQ(dataSize, bytes.size() - 44) << "a finished header";
+    for (std::size_t i = 44; i + 1 < bytes.size(); i += 2)
+        take.samples.push_back(static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8));
+    return take;
+}
+
+// The tone's frequency from its upward zero crossings over the loud part of the take.
+double toneHz(const Take& take) {
+    std::size_t first = 0, last = 0, crossings = 0;
+    for (std::size_t i = 1; i < take.samples.size(); ++i) {
+        if (take.samples[i - 1] < 0 && take.samples[i] >= 0 && std::abs(take.samples[i] - take.samples[i - 1]) > 300) {
+            if (crossings++ == 0) first = i;
+            last = i;
+        }
+    }
+    return crossings < 2 || take.rate == 0 ? 0 : (crossings - 1) * double(take.rate) / double(last - first);
+}
+
+}  // namespace
+
+TEST(PulseDevices, TheWatcherReportsSourcesAndSinksAsTheyComeAndGo) {
+    std::atomic<int> changes{0};
+    auto watcher = makePulseDeviceWatcher([&] { ++changes; });
+    auto has = [&](const std::string& id, bool output) {
+        const DeviceSnapshot d = watcher->snapshot();
+        for (const auto& in : d.inputs) if (!output && in.id == id) return true;
+        for (const auto& out : d.outputs) if (output && out.id == id) return true;
+        return false;
+    };
+    ASSERT_TRUE(within(5, [&] { return has("sine", false); }));
+    EXPECT_EQ(watcher->snapshot().defaultInputId, "sine");
+    const int before = changes.load();
+
+    // A sink with a name in two scripts arrives as an output (its monitor) within a second or so.
+    const std::string module = run("pactl load-module module-null-sink sink_name=plugged "
+                                   "sink_properties=device.description=Kopfh\xC3\xB6rer-\xE4\xB8\xAD");
+    ASSERT_FALSE(module.empty());
+    ASSERT_TRUE(within(3, [&] { return has("plugged.monitor", true); }));
+    EXPECT_GT(changes.load(), before);
+    const std::vector<InputEntry> list = inputList(watcher->snapshot());
+    bool named = false;
+    for (const InputEntry& e : list) named = named || e.label == L"System sound: Kopfh\u00f6rer-\u4e2d";
+    EXPECT_TRUE(named);
+    for (const InputEntry& e : list)
+        EXPECT_FALSE(e.endpoint.kind == EndpointKind::Input && e.endpoint.id == "plugged.monitor") << "as an input";
+
+    std::system(("pactl unload-module " + module).c_str());
+    EXPECT_TRUE(within(3, [&] { return !has("plugged.monitor", true) && !has("plugged.monitor", false); }));
+}
+
+TEST(PulseDevices, TakesFromAChosenSourceOrWhatASinkPlays) {
+    // A named source other than the default (a 1 kHz sine at 48 kHz): its tone, its format.
+    ToneSource tone("tone3k");
+    ASSERT_TRUE(tone.ok());
+    Take take = record({EndpointKind::Input, "tone3k", L"Tone"}, 1.0, [] {});
+    EXPECT_EQ(take.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(take.rate, 44100u);
+    EXPECT_NEAR(toneHz(take), 3000, 30);
+
+    // What a sink plays, through its monitor. (A PulseAudio null sink that ran idle renders its
+    // first piece for a new monitor stream only after its old latency, up to 2 s.)
+    const std::string sink = run("pactl load-module module-null-sink sink_name=speakers rate=48000 channels=1");
+    ASSERT_FALSE(sink.empty());
+    playTone("speakers", 6);
+    take = record({EndpointKind::SystemSound, "speakers.monitor", L"System sound: speakers"}, 3.5, [] {});
+    std::system(("pactl unload-module " + sink).c_str());
+    EXPECT_EQ(take.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(take.rate, 48000u);
+    EXPECT_NEAR(toneHz(take), 997, 10);
+
+    // The chosen source goes away mid-take: the take ends by itself, saved with what came
+    // before, and is not moved to another source (no 1 kHz from the default afterwards).
+    take = record({EndpointKind::Input, "tone3k", L"Tone"}, 5.0, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        tone.unload();
+    });
+    EXPECT_EQ(take.outcome, RecordingOutcome::DeviceRemoved);
+    EXPECT_GE(take.samples.size(), 44100u / 4);
+    EXPECT_NEAR(toneHz(take), 3000, 30);
+}

@@ -8,10 +8,15 @@
 #include <mmreg.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cmath>
 #include <cstddef>
 #include <vector>
 
+#include "app/input_list.h"
+#include "app/ws2s.h"
+#include "capture/wasapi_devices.h"
 #include "capture/wasapi_source.h"
 #include "tests/test_support.h"
 
@@ -78,6 +83,33 @@ double crossingFrequency(const std::vector<float>& x, int rate) {
     return static_cast<double>(rising) * rate / static_cast<double>(x.size());
 }
 
+// Reads up to `frames` frames of `format` from a started source, patiently (the server may
+// deliver in large blocks). Null packets (silence) count as zeros.
+std::vector<float> readFrames(CaptureSource& source, const MixFormat& format, std::size_t frames) {
+    std::vector<float> samples;
+    const std::size_t wanted = frames * static_cast<std::size_t>(format.channels);
+    for (int pass = 0; pass < 2000 && samples.size() < wanted; ++pass) {
+        std::uint32_t waiting = 0;
+        EXPECT_GE(source.getNextPacketSize(waiting), 0);
+        while (waiting != 0) {
+            const void* data = nullptr;
+            std::uint32_t got = 0, flags = 0;
+            if (source.getBuffer(data, got, flags) < 0) return samples;
+            const std::size_t n = std::size_t{got} * static_cast<std::size_t>(format.channels);
+            if (data == nullptr || (flags & CAPTURE_FLAG_SILENT) != 0 || format.encoding != SampleEncoding::Float) {
+                samples.insert(samples.end(), n, 0.0f);
+            } else {
+                const auto* f = static_cast<const float*>(data);
+                samples.insert(samples.end(), f, f + n);
+            }
+            source.releaseBuffer(got);
+            if (source.getNextPacketSize(waiting) < 0) return samples;
+        }
+        Sleep(5);
+    }
+    return samples;
+}
+
 TEST(WasapiCapture, TheDefaultEndpointDeliversTheServersSineAsFloat) {
     RecordingMessaging messaging;   // failures would be named in debug lines
     std::unique_ptr<CaptureSource> source = makeWasapiCaptureSource();
@@ -88,24 +120,7 @@ TEST(WasapiCapture, TheDefaultEndpointDeliversTheServersSineAsFloat) {
     ASSERT_GE(source->initialize(), 0);
     ASSERT_GE(source->getCaptureService(), 0);
     ASSERT_GE(source->start(), 0);
-
-    // One second of audio; the server may deliver it in large blocks, so poll patiently.
-    std::vector<float> samples;
-    for (int pass = 0; pass < 2000 && samples.size() < 48000; ++pass) {
-        std::uint32_t frames = 0;
-        ASSERT_GE(source->getNextPacketSize(frames), 0);
-        while (frames != 0) {
-            const void* data = nullptr;
-            std::uint32_t got = 0, flags = 0;
-            ASSERT_GE(source->getBuffer(data, got, flags), 0);
-            ASSERT_NE(data, nullptr);
-            const auto* f = static_cast<const float*>(data);
-            samples.insert(samples.end(), f, f + got);
-            source->releaseBuffer(got);
-            ASSERT_GE(source->getNextPacketSize(frames), 0);
-        }
-        Sleep(5);
-    }
+    const std::vector<float> samples = readFrames(*source, format, 48000);
     EXPECT_GE(source->stop(), 0);
     ASSERT_GE(samples.size(), 48000u);
     EXPECT_NEAR(crossingFrequency(samples, 48000), 1000.0, 10.0);
@@ -116,4 +131,54 @@ TEST(WasapiCapture, TheDefaultEndpointDeliversTheServersSineAsFloat) {
     EXPECT_TRUE(messaging.debugLines().empty());
 }
 
+// Wine's endpoints are the server's sources and sinks (the 1 kHz sine, the null sink "nul" and,
+// as a capture endpoint, its monitor).
+TEST(WasapiDevices, TheWatcherListsWinesEndpointsAndAChosenOneIsRecorded) {
+    std::atomic<int> changes{0};
+    auto watcher = makeWasapiDeviceWatcher([&] { ++changes; });
+    for (int i = 0; i < 200 && watcher->snapshot().inputs.empty(); ++i) Sleep(25);
+    const DeviceSnapshot devices = watcher->snapshot();
+    EXPECT_GE(changes.load(), 1);
+    for (const InputEntry& e : inputList(devices)) std::printf("[ list ] %s\n", ws2s(e.label).c_str());
+    ASSERT_GE(devices.inputs.size(), 2u);
+    ASSERT_GE(devices.outputs.size(), 1u);
+    const DeviceSnapshot::Input* other = nullptr;
+    bool defaultListed = false;
+    for (const auto& in : devices.inputs) {
+        EXPECT_FALSE(in.name.empty()) << in.id;
+        defaultListed = defaultListed || in.id == devices.defaultInputId;
+        if (in.id != devices.defaultInputId && other == nullptr) other = &in;
+    }
+    EXPECT_TRUE(defaultListed);
+    ASSERT_NE(other, nullptr);
+
+    // A take from the other input: its own format, not the default's (mono 48 kHz).
+    std::unique_ptr<CaptureSource> source = makeWasapiCaptureSource();
+    ASSERT_GE(source->activateEndpoint({EndpointKind::Input, other->id, other->name}), 0);
+    MixFormat format;
+    ASSERT_GE(source->getMixFormat(format), 0);
+    EXPECT_FALSE(format.channels == 1 && format.sampleRate == 48000) << ws2s(other->name);
+    ASSERT_GE(source->initialize(), 0);
+    ASSERT_GE(source->getCaptureService(), 0);
+    ASSERT_GE(source->start(), 0);
+    const std::size_t quarter = static_cast<std::size_t>(format.sampleRate) / 4;
+    EXPECT_GE(readFrames(*source, format, quarter).size(), quarter * static_cast<std::size_t>(format.channels));
+    EXPECT_GE(source->stop(), 0);
+
+    // What the output plays, through loopback, where Wine has it: the take keeps the clock's
+    // time whether or not anything plays.
+    std::unique_ptr<CaptureSource> loop = makeWasapiCaptureSource();
+    const DeviceSnapshot::Output& out = devices.outputs.front();
+    // (Wine 8 takes the loopback flag but has no capture service on a render endpoint.)
+    if (loop->activateEndpoint({EndpointKind::SystemSound, out.id, out.name}) < 0 || loop->getMixFormat(format) < 0 ||
+        loop->initialize() < 0 || loop->getCaptureService() < 0)
+        GTEST_SKIP() << "no loopback capture of " << ws2s(out.name) << " under this Wine";
+    ASSERT_GE(loop->start(), 0);
+    const ULONGLONG started = GetTickCount64();
+    const std::vector<float> half = readFrames(*loop, format, static_cast<std::size_t>(format.sampleRate) / 2);
+    const double seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
+    std::printf("[ loop ] %zu frames in %.2f s\n", half.size() / static_cast<std::size_t>(format.channels), seconds);
+    EXPECT_GE(half.size(), static_cast<std::size_t>(format.sampleRate) / 2 * static_cast<std::size_t>(format.channels));
+    EXPECT_GE(loop->stop(), 0);
+}
 }  // namespace

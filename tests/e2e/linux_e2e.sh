@@ -30,6 +30,8 @@ trap cleanup EXIT
 
 last_status() { [ -s "$status" ] && tail -n 1 "$status"; }
 status_is() { [ "$(last_status)" = "$1" ]; }
+# A take whose input went away: saved, and the line says so after the path.
+status_says_removed() { last_status | grep -q -F -- "$1 (the input "; }
 activity_has() { [ -s "$activity" ] && tail -n 1 "$activity" | grep -q -- "$1"; }
 
 start_app() {
@@ -95,9 +97,9 @@ full_bar=$(field meter_expected "$full")
 tone_shown() { shot=$(screenshot recording); near "$(field meter_bar "$shot")" "$full_bar" 3; }
 until_true 5 tone_shown
 # The activity line counts the take's length from the frames written: it advances.
-seconds_shown() { tail -n 1 "$activity" | sed -n 's/^Recording \([0-9]*\):\([0-9][0-9]\) · 48 kHz, 1 channel · [0-9.]* MB\( · .*\)\{0,1\}$/\1 \2/p' | awk '{ print $1 * 60 + $2 }'; }
+seconds_shown() { tail -n 1 "$activity" | sed -n 's/^Recording \([0-9]*\):\([0-9][0-9]\) from [^·]* · 48 kHz, 1 channel · [0-9.]* MB\( · .*\)\{0,1\}$/\1 \2/p' | awk '{ print $1 * 60 + $2 }'; }
 first=$(seconds_shown)
-expect "record: the activity line shows the take's length ($first s), format and size, and advances" \
+expect "record: the activity line shows the take's length ($first s), input, format and size, and advances" \
   until_true 5 eval '[ -n "$first" ] && [ "$(seconds_shown)" -gt "$first" ]'
 stopping=$(now); click_stop
 expect "record: status line shows Saved to: and the path" until_true 10 status_is "Saved to: $take"; stopped=$(now)
@@ -188,6 +190,32 @@ sleep 0.5
 expect "missing folder: no recording, status unchanged" \
   [ ! -e "$work/no such folder" ] && [ "$(wc -l <"$status")" = "$lines_before" ]
 
+# The input chooser: a sink of its own plays a 3 kHz tone at 44.1 kHz; its entry, the last of
+# the list, is chosen with the keyboard in the open list; the take holds what it plays.
+speakers=$(pactl load-module module-null-sink sink_name=speakers rate=44100 channels=1 \
+           sink_properties=device.description=Speakers)
+(sox -q -n -r 44100 -c 1 -b 16 -e signed -t raw - synth 20 sine 3000 vol 0.5 |
+   pacat --raw --playback --latency-msec=20 --rate=44100 --channels=1 --format=s16le -d speakers) \
+   >/dev/null 2>&1 &
+choose_last_input() {   # choose_last_input KEY: opens the list and picks its End (or Home) entry
+  click 355 315; sleep 0.7; xdotool key "$1"; sleep 0.2; xdotool key Return; sleep 0.3
+}
+until_true 5 eval 'pactl list short sinks | grep -q speakers'; sleep 1
+choose_last_input End
+chosen="$out/speakers.wav"
+click_start
+expect "input: save dialog accepts the path" choose_path "$chosen"
+expect "input: the activity line names the chosen input" \
+  until_true 10 grep -q "^Recording [0-9:]* from System sound: Speakers · 44.1 kHz, 1 channel" "$activity"
+sleep 3
+click_stop
+expect "input: status line shows Saved to: and the path" until_true 10 status_is "Saved to: $chosen"
+wavinfo=$("$checker" wav "$chosen")
+expect "input: the take is the sink's format (44.1 kHz, mono)" [ "$(field rate "$wavinfo")/$(field channels "$wavinfo")" = 44100/1 ]
+expect "input: the take holds what the sink plays (3 kHz)" near "$(field frequency "$wavinfo")" 3000 10
+choose_last_input Home   # back to the default input for the takes below
+pactl unload-module "$speakers"
+
 closing="$out/closing.wav"
 click_start
 expect "close: save dialog accepts the path" choose_path "$closing"
@@ -238,8 +266,8 @@ if [ "${SONABEL_SOUND_SERVER:-}" = pipewire ]; then
   until_true 10 test -e "$unlinked"
   sleep 1
   stop_pid WIREPLUMBER_PID
-  expect "session manager gone: recording ends by itself with Saved to:" \
-    until_true 20 status_is "Saved to: $unlinked"
+  expect "session manager gone: recording ends by itself with Saved to: and the input removed" \
+    until_true 20 status_says_removed "Saved to: $unlinked"
   check_wav "session manager gone" "$unlinked"
   expect "session manager gone: the audio before it went is kept (>= 0.5 s)" \
     at_least "$(field duration "$wavinfo")" 0.5 0
@@ -252,7 +280,8 @@ expect "server gone: save dialog accepts the path" choose_path "$gone"
 until_true 10 test -e "$gone"
 sleep 1
 stop_pulse
-expect "server gone: recording ends by itself with Saved to:" until_true 10 status_is "Saved to: $gone"
+expect "server gone: recording ends by itself with Saved to: and the input removed" \
+  until_true 10 status_says_removed "Saved to: $gone"
 check_wav "server gone" "$gone"
 never="$out/never.wav"
 click_start

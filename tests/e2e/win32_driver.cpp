@@ -123,6 +123,9 @@ int layout(HWND main) {
         {L"STATIC", L"", CHILD, 20, 120, 1160, 80, 1101},
         {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
         {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 580, 20, 600, 30, 11},
+        {L"STATIC", L"Record from:", CHILD | SS_NOPREFIX, 20, 305, 100, 20, 12},
+        // The drop-down's text is its chosen entry, the default input with the device's name.
+        {L"COMBOBOX", nullptr, CHILD | WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL, 130, 300, 450, 30, 13},
     };
     RECT outer;
     GetWindowRect(main, &outer);
@@ -133,9 +136,10 @@ int layout(HWND main) {
            "main window: outer size 1200 x 1400 (got " + std::to_string(outer.right - outer.left) +
                " x " + std::to_string(outer.bottom - outer.top) + ")");
     const std::vector<HWND> children = directChildren(main);
-    expect(children.size() == 8, "main window: eight controls (got " +
-                                     std::to_string(children.size()) + ")");
-    for (std::size_t i = 0; i < children.size() && i < 8; ++i) {
+    const std::size_t count = sizeof controls / sizeof controls[0];
+    expect(children.size() == count, "main window: " + std::to_string(count) + " controls (got " +
+                                          std::to_string(children.size()) + ")");
+    for (std::size_t i = 0; i < children.size() && i < count; ++i) {
         const Expected& e = controls[i];
         const HWND c = children[i];
         const RECT r = rectIn(c, main);
@@ -145,7 +149,8 @@ int layout(HWND main) {
                       "(%ld,%ld,%ld,%ld)", i + 1, GetDlgCtrlID(c), utf8(classOf(c)).c_str(),
                       utf8(textOf(c)).c_str(), static_cast<unsigned long>(style), r.left, r.top,
                       r.right - r.left, r.bottom - r.top);
-        expect(sameNoCase(classOf(c), e.cls) && textOf(c) == e.text && style == e.style &&
+        const bool textOk = e.text == nullptr ? textOf(c).rfind(L"Default input", 0) == 0 : textOf(c) == e.text;
+        expect(sameNoCase(classOf(c), e.cls) && textOk && style == e.style &&
                    GetDlgCtrlID(c) == e.id && GetWindowLongW(c, GWL_EXSTYLE) == 0 &&
                    r.left == e.x && r.top == e.y && r.right - r.left == e.w &&
                    r.bottom - r.top == e.h,

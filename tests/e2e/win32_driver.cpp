@@ -55,9 +55,17 @@ std::wstring windowsPath(std::wstring p) {
     return p;
 }
 
+std::wstring classOf(HWND w);
+bool sameNoCase(std::wstring a, std::wstring b);
+
+// A window's text; a drop-down list's is its chosen entry.
 std::wstring textOf(HWND w) {
     wchar_t buf[1024] = {};
-    GetWindowTextW(w, buf, 1024);
+    const LRESULT chosen = sameNoCase(classOf(w), L"COMBOBOX") ? SendMessageW(w, CB_GETCURSEL, 0, 0) : CB_ERR;
+    if (chosen != CB_ERR && SendMessageW(w, CB_GETLBTEXTLEN, chosen, 0) < 1024)
+        SendMessageW(w, CB_GETLBTEXT, chosen, reinterpret_cast<LPARAM>(buf));
+    else
+        GetWindowTextW(w, buf, 1024);
     return buf;
 }
 
@@ -125,7 +133,8 @@ int layout(HWND main) {
         {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 580, 20, 600, 30, 11},
         {L"STATIC", L"Record from:", CHILD | SS_NOPREFIX, 20, 305, 100, 20, 12},
         // The drop-down's text is its chosen entry, the default input with the device's name.
-        {L"COMBOBOX", nullptr, CHILD | WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL, 130, 300, 450, 30, 13},
+        // (WS_VSCROLL goes to its list.)
+        {L"COMBOBOX", nullptr, CHILD | WS_TABSTOP | CBS_DROPDOWNLIST, 130, 300, 450, 30, 13},
     };
     RECT outer;
     GetWindowRect(main, &outer);

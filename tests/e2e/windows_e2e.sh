@@ -102,9 +102,9 @@ expect "close: Save As takes the path" drive_quiet start "$closing"
 until_true 10 test -e "$closing"
 # The activity line counts the take's length from the frames written: it advances. (Not in the
 # first take, whose level the meter check compares with the whole file's.)
-first=$(drive activity "Recording " 10 | sed -n 's/^Recording \([0-9]*\):\([0-9][0-9]\) · 48 kHz, 1 channel · [0-9.]* MB\( · .*\)\{0,1\}$/\1 \2/p' | awk '{ print $1 * 60 + $2 }')
-next=$(printf 'Recording %d:%02d · 48 kHz, 1 channel · ' $(((first + 1) / 60)) $(((first + 1) % 60)))
-expect "record: the activity line shows the take's length (${first:-no} s), format and size, and advances" \
+first=$(drive activity "Recording " 10 | sed -n 's/^Recording \([0-9]*\):\([0-9][0-9]\) from [^·]* · 48 kHz, 1 channel · [0-9.]* MB\( · .*\)\{0,1\}$/\1 \2/p' | awk '{ print $1 * 60 + $2 }')
+next=$(printf 'Recording %d:%02d from ' $(((first + 1) / 60)) $(((first + 1) % 60)))
+expect "record: the activity line shows the take's length (${first:-no} s), input, format and size, and advances" \
   eval '[ -n "$first" ] && drive_quiet activity "$next" 10'
 drive_quiet close
 expect "close while recording: status shows Saved to: and the path" \

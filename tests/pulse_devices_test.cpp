@@ -24,16 +24,6 @@ namespace {
 
 bool underPipeWire() { return run("pactl info").find("PipeWire") != std::string::npos; }
 
-// Polls `done` every 50 ms for up to `seconds`.
-template <typename Done>
-bool within(double seconds, Done done) {
-    for (int i = 0; i < seconds * 20; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
-
 // A source of its own giving a 3 kHz tone at 44.1 kHz: the sine module under PulseAudio; under
 // PipeWire (which has none) a pipe source fed by sox, which the graph paces. Unloaded at the end.
 class ToneSource {
@@ -59,41 +49,6 @@ public:
 private:
     std::string module_, fifo_;
 };
-
-struct Take {
-    RecordingOutcome outcome = RecordingOutcome::InternalError;
-    std::uint32_t rate = 0;
-    std::vector<std::int16_t> samples;
-};
-
-// Records `endpoint` for `seconds` (or until the take ends by itself), `during` called once the
-// take records.
-template <typename During>
-Take record(const CaptureEndpoint& endpoint, double seconds, During during) {
-    resetSharedState();
-    RecordingMessaging messaging;
-    TempDir dir;
-    setCaptureSourceFactory(makePulseCaptureSource);
-    const auto file = dir.file("take.wav");
-    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr, endpoint);
-    within(5, [] { return isRecording.load(); });
-    during();
-    within(seconds, [&] { return messaging.count(WM_APP_RECORDING_DONE) != 0; });
-    isRecording.store(false);
-    recorder.join();
-    setCaptureSourceFactory(nullptr);
-    Take take;
-    if (messaging.count(WM_APP_RECORDING_DONE) == 1)
-        take.outcome = static_cast<RecordingOutcome>(messaging.posted().back().wParam);
-    const auto bytes = readFileBytes(file);
-    if (bytes.size() < 44) return take;
-    take.rate = bytes[24] | bytes[25] << 8 | bytes[26] << 16 | static_cast<std::uint32_t>(bytes[27]) << 24;
-    const std::uint32_t dataSize = bytes[40] | bytes[41] << 8 | bytes[42] << 16 | static_cast<std::uint32_t>(bytes[43]) << 24;
-    EXPECT_EQ(dataSize, bytes.size() - 44) << "a finished header";
-    for (std::size_t i = 44; i + 1 < bytes.size(); i += 2)
-        take.samples.push_back(static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8));
-    return take;
-}
 
 // The tone's frequency from its upward zero crossings over the loud part of the take.
 double toneHz(const Take& take) {

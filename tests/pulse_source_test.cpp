@@ -228,30 +228,11 @@ TEST(PulseSource, DeliversTheToneAsFloatPackets) {
 }
 
 TEST(PulseSource, RecordingThroughTheCaptureThreadWritesTheSourcesFormat) {
-    resetSharedState();
-    RecordingMessaging messaging;
-    TempDir dir;
-    setCaptureSourceFactory(makePulseCaptureSource);
-    const auto file = dir.file("take.wav");
-    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr, CaptureEndpoint{});
-    // Let it record a little, then stop as the Stop button does.
-    for (int i = 0; i < 500 && !isRecording.load(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    isRecording.store(false);
-    recorder.join();
-
-    ASSERT_EQ(messaging.count(WM_APP_RECORDING_DONE), 1u);
-    EXPECT_EQ(static_cast<RecordingOutcome>(messaging.posted().back().wParam), RecordingOutcome::Saved);
-    const auto bytes = readFileBytes(file);
-    ASSERT_GT(bytes.size(), 44u);
-    auto u32 = [&](std::size_t at) {
-        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-    };
-    EXPECT_EQ(bytes[22], 1);            // channels
-    EXPECT_EQ(u32(24), 48000u);         // sample rate
-    EXPECT_EQ(u32(40), bytes.size() - 44);
-    setCaptureSourceFactory(nullptr);
+    const Take take = record({}, 0.3, [] {});
+    EXPECT_EQ(take.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(take.channels, 1u);
+    EXPECT_EQ(take.rate, 48000u);
+    EXPECT_GT(take.samples.size(), 0u);
 }
 
 // Suspended for three times the stall limit in the middle of a take: the take goes on after the
@@ -263,34 +244,21 @@ TEST(PulseSource, ASuspendedSourceIsNotLost) {
     MonitorSource monitor("held");
     if (!monitor.ok()) GTEST_SKIP() << "the session manager takes no sink monitor as the default source";
     playTone("held", 20);
-    resetSharedState();
-    RecordingMessaging messaging;
-    TempDir dir;
     setPulseStallLimit(std::chrono::milliseconds(1000));
-    setCaptureSourceFactory(makePulseCaptureSource);
-    const auto file = dir.file("suspended.wav");
-    std::thread recorder(recordAudioToWav, utf8ToWide(file.string()), nullptr, CaptureEndpoint{});
-    for (int i = 0; i < 500 && !isRecording.load(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    std::system("pactl suspend-sink held 1");
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    const std::size_t endedWhileSuspended = messaging.count(WM_APP_RECORDING_DONE);
-    std::system("pactl suspend-sink held 0");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    isRecording.store(false);
-    recorder.join();
-    setCaptureSourceFactory(nullptr);
+    std::size_t endedWhileSuspended = 0;
+    const Take take = record({}, 1.5, [&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::system("pactl suspend-sink held 1");
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        endedWhileSuspended = recordingThreadActive.load() ? 0 : 1;
+        std::system("pactl suspend-sink held 0");
+    });
     setPulseStallLimit(std::chrono::milliseconds(5000));
-
     EXPECT_EQ(endedWhileSuspended, 0u);
-    ASSERT_EQ(messaging.count(WM_APP_RECORDING_DONE), 1u);
-    EXPECT_EQ(static_cast<RecordingOutcome>(messaging.posted().back().wParam), RecordingOutcome::Saved);
-    const auto bytes = readFileBytes(file);
-    const std::size_t samples = bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0;
+    EXPECT_EQ(take.outcome, RecordingOutcome::Saved);
     // More than the second before the suspension: the audio after the resume is in the file
     // (not its tone: in a slow ThreadSanitizer run on Debian 13 the player stayed silent after it).
-    EXPECT_GE(samples, 60000u);
+    EXPECT_GE(take.samples.size(), 60000u);
 }
 
 TEST(PulseSource, NoReachableServerMeansNoDeviceAndNoFile) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "app/accessibility.h"
 #include "app/ws2s.h"
 #include "capture/wav_header.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 constexpr wchar_t SEPARATOR[] = L" \u00B7 ";   // " · "
 constexpr wchar_t RECORDING[] = L"Recording ";
+constexpr wchar_t PAUSED[] = L"Paused ";
 constexpr wchar_t RECORDED[] = L"Recorded ";
 constexpr wchar_t KHZ[] = L" kHz, ";
 constexpr wchar_t ONE_CHANNEL[] = L"1 channel";
@@ -106,6 +108,7 @@ std::wstring exportProgressText(const std::wstring& name, int percent) {
 void ActivityLine::takeStarted() {
     phase_ = TakePhase::None;
     clipped_ = false;
+    paused_ = false;
 }
 
 bool ActivityLine::takeRecording(const TakeFigures& figures) {
@@ -128,6 +131,7 @@ void ActivityLine::takeEnded(const TakeFigures& figures, bool saved) {
     saved = saved && figures.sampleRate > 0 && figures.channels > 0;
     phase_ = saved ? TakePhase::Ended : TakePhase::None;
     take_ = figures;
+    paused_ = false;
 }
 
 std::uintptr_t ActivityLine::exportStarted(const std::wstring& destination, const std::wstring& source) {
@@ -165,7 +169,8 @@ std::wstring ActivityLine::text() const {
     std::vector<std::wstring> parts;
     if (closing_ && exporting()) parts.emplace_back(CLOSING);
     if (phase_ != TakePhase::None) {
-        std::wstring take = (phase_ == TakePhase::Recording ? RECORDING : RECORDED) +
+        const wchar_t* state = phase_ != TakePhase::Recording ? RECORDED : paused_ ? PAUSED : RECORDING;
+        std::wstring take = state +
                             durationText(take_.dataBytes / frameBytes(take_.channels), take_.sampleRate) +
                             SEPARATOR + formatText(take_.sampleRate, take_.channels) + SEPARATOR +
                             megabytesText(WAV_HEADER_SIZE + take_.dataBytes);
@@ -190,4 +195,11 @@ bool ActivityLine::takeNewText(std::wstring& text) {
     shown_ = now;
     text = std::move(now);
     return true;
+}
+
+bool ActivityLine::worthAnnouncing(const std::wstring& text) {
+    std::wstring key = announcementKey(text);
+    if (key == announced_) return false;
+    announced_ = std::move(key);
+    return !text.empty();
 }

@@ -10,9 +10,11 @@ HWND hwndWaveformGLContainer = nullptr;
 HWND hwndSpectrumGLContainer = nullptr;
 HWND hwndExportMP3 = nullptr;
 HWND hwndActivity = nullptr;
+HWND hwndPause = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};
+std::atomic<bool> isPaused{false};
 TakeCounters takeCounters;
 std::int32_t globalSampleRate = 44100;
 std::atomic<float> currentLevel{0.0f};

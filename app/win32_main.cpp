@@ -18,6 +18,7 @@ namespace {
 void runMessageLoop() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (handleMainWindowKey(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -42,6 +43,9 @@ void finishRunningExports() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    // A COM apartment for the GUI thread: screen readers reach the window's accessible objects
+    // through it (win32_accessibility.cpp), and the Save As dialog's shell extensions expect one.
+    const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     // Static: a late post from a worker thread must find the object alive at process exit.
     static Win32Messaging messaging;
     installPlatformMessaging(&messaging);
@@ -54,5 +58,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     runMessageLoop();                  // until WM_DESTROY posts the quit message
 
     finishRunningExports();
+    if (com) CoUninitialize();
     return 0;
 }

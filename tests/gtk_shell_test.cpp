@@ -87,7 +87,10 @@ public:
     std::wstring browseSavePath() override { return inner_.browseSavePath(); }
     void setStatusText(const std::wstring& t) override { inner_.setStatusText(t); }
     void setActivityText(const std::wstring& t) override { inner_.setActivityText(t); }
+    void announce(HWND line, const std::wstring& t) override { inner_.announce(line, t); }
+    void showPauseButton(bool paused) override { inner_.showPauseButton(paused); }
     void invalidateLevelMeter() override { inner_.invalidateLevelMeter(); }
+    void levelReadingChanged() override { inner_.levelReadingChanged(); }
     void destroyMainWindow() override { inner_.destroyMainWindow(); }
     void postQuit() override { inner_.postQuit(); }
     void initGLFW() override { inner_.initGLFW(); }

@@ -6,6 +6,8 @@
 
 #include "app/win32_shell.h"
 
+#include <oleacc.h>
+
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
@@ -44,6 +46,7 @@ void pumpMessages() {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         if (msg.message == WM_QUIT) return;   // left for takeQuit
         PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        if (handleMainWindowKey(msg)) continue;   // as WinMain's loop does
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -202,6 +205,98 @@ TEST_F(Win32ShellTest, CommandsActOnTheLowWordAndIgnoreOtherIds) {
     EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_DOUBLECLICKED), 0), 0);
     EXPECT_FALSE(isRecording.load());
     EXPECT_TRUE(IsWindow(window));
+}
+
+// Keys as Windows queues them for the control with the focus; Shift through the thread's key state.
+void key(UINT msg, WPARAM vk, bool shift = false) {
+    BYTE state[256];
+    GetKeyboardState(state);
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    PostMessageW(GetFocus(), msg, vk, msg == WM_SYSKEYDOWN ? 1 << 29 : 0);   // Alt held
+    pumpMessages();
+}
+
+TEST_F(Win32ShellTest, KeysMoveTheFocusInScreenOrderAndRunTheCommands) {
+    SetFocus(window);   // the first time: the first control in screen order
+    EXPECT_EQ(GetFocus(), hwndStart);
+    std::vector<HWND> order;
+    for (int i = 0; i < 4; ++i) key(WM_KEYDOWN, VK_TAB), order.push_back(GetFocus());
+    key(WM_KEYDOWN, VK_TAB, true);
+    order.push_back(GetFocus());
+    EXPECT_EQ(order, (std::vector<HWND>{hwndStop, hwndExportMP3, hwndPause, hwndStart, hwndPause}));
+
+    isRecording.store(true);
+    recordingThreadActive.store(true);
+    key(WM_KEYDOWN, VK_SPACE);   // presses the focused Pause
+    EXPECT_TRUE(isPaused.load());
+    EXPECT_EQ(textOf(hwndPause), L"Resume");
+    key(WM_SYSKEYDOWN, 'P');
+    EXPECT_FALSE(isPaused.load());
+    EXPECT_EQ(textOf(hwndPause), L"&Pause");
+    key(WM_SYSKEYDOWN, 'T');
+    EXPECT_FALSE(isRecording.load());
+    // Enter on Start: its Save As dialog opens (and is cancelled from another thread).
+    recordingThreadActive.store(false);
+    key(WM_KEYDOWN, VK_TAB);
+    bool dialogSeen = false;
+    std::thread canceller([&] {
+        for (int i = 0; i < 200 && !dialogSeen; ++i, Sleep(50)) {
+            const HWND dialog = FindWindowW(L"#32770", nullptr);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(dialog, &pid);
+            if ((dialogSeen = dialog != nullptr && pid == GetCurrentProcessId()))
+                PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+    });
+    key(WM_KEYDOWN, VK_RETURN);
+    canceller.join();
+    EXPECT_TRUE(dialogSeen);
+}
+
+// What a screen reader reads through MSAA: every control's name and role, the meter's live reading.
+TEST_F(Win32ShellTest, ScreenReadersFindEachControlsNameRoleAndTheMetersReading) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    SetWindowTextW(hwndActivity, L"Recording 0:01");
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    const struct {
+        HWND control;
+        const wchar_t* name;
+        long role;
+    } controls[] = {{hwndStart, L"Start Recording", ROLE_SYSTEM_PUSHBUTTON}, {hwndStop, L"Stop", ROLE_SYSTEM_PUSHBUTTON},
+                    {hwndExportMP3, L"Export MP3", ROLE_SYSTEM_PUSHBUTTON}, {hwndPause, L"Pause", ROLE_SYSTEM_PUSHBUTTON},
+                    {hwndStatus, L"Ready", ROLE_SYSTEM_STATICTEXT}, {hwndActivity, L"Recording 0:01", ROLE_SYSTEM_STATICTEXT},
+                    {hwndVolumeMeter, L"Input level", ROLE_SYSTEM_PROGRESSBAR},
+                    {hwndWaveformGLContainer, L"Waveform and spectrum", ROLE_SYSTEM_CHART},
+                    {hwndSpectrumGLContainer, L"Spectrogram", ROLE_SYSTEM_CHART}};
+    for (const auto& c : controls) {
+        IAccessible* a = nullptr;
+        ASSERT_TRUE(SUCCEEDED(AccessibleObjectFromWindow(c.control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                                         reinterpret_cast<void**>(&a))));
+        BSTR name = nullptr;
+        VARIANT role;
+        VariantInit(&role);
+        a->get_accName(self, &name);
+        a->get_accRole(self, &role);
+        EXPECT_EQ(std::wstring(name ? name : L"(none)"), c.name);
+        // Windows' proxy gives a button and a static text their own roles; Wine's, a client's.
+        const bool standard = c.role == ROLE_SYSTEM_PUSHBUTTON || c.role == ROLE_SYSTEM_STATICTEXT;
+        EXPECT_TRUE(role.lVal == c.role || (standard && role.lVal == ROLE_SYSTEM_CLIENT)) << role.lVal;
+        SysFreeString(name);
+        if (c.control == hwndVolumeMeter) {
+            for (auto [level, reading] : {std::pair{0.354f, L"-9 dB"}, {0.0f, L"-60 dB"}}) {
+                currentLevel.store(level);
+                BSTR value = nullptr;
+                a->get_accValue(self, &value);
+                EXPECT_EQ(std::wstring(value ? value : L"(none)"), reading);
+                SysFreeString(value);
+            }
+        }
+        a->Release();
+    }
+    CoUninitialize();
 }
 
 TEST_F(Win32ShellTest, CloseWaitsForTheCaptureThreadThenDestroysAndQuits) {

@@ -11,7 +11,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -253,63 +252,6 @@ TEST_F(GtkShellTest, WithoutTheWaveformViewTheRenderThreadEndsAtOnce) {
     glRenderThread.join();   // hangs (test time-out) if the loop went on without a view
     EXPECT_TRUE(glRunning.load());
     destroyWindow(real);
-}
-
-// What a screen reader finds through ATK (which GTK's bridge serves over AT-SPI), GTK's Tab order
-// and Alt with a button's letter.
-TEST_F(GtkShellTest, ScreenReadersFindEveryControlAndKeysFollowTheRules) {
-    GtkMainWindowShell shell("");
-    shell.create();
-    shell.show();
-    const struct {
-        HWND control;
-        AtkRole role;
-        const char* name;
-    } controls[] = {{hwndStart, ATK_ROLE_PUSH_BUTTON, "Start Recording"}, {hwndStop, ATK_ROLE_PUSH_BUTTON, "Stop"},
-                    {hwndExportMP3, ATK_ROLE_PUSH_BUTTON, "Export MP3"}, {hwndPause, ATK_ROLE_PUSH_BUTTON, "Pause"},
-                    {hwndStatus, ATK_ROLE_STATUSBAR, "Ready"}, {hwndVolumeMeter, ATK_ROLE_LEVEL_BAR, "Input level"},
-                    {hwndWaveformGLContainer, ATK_ROLE_CHART, "Waveform and spectrum"},
-                    {hwndSpectrumGLContainer, ATK_ROLE_CHART, "Spectrogram"}, {hwndActivity, ATK_ROLE_STATUSBAR, ""}};
-    for (const auto& c : controls) {
-        AtkObject* a = gtk_widget_get_accessible(reinterpret_cast<GtkWidget*>(c.control));
-        EXPECT_EQ(atk_object_get_role(a), c.role) << c.name;
-        EXPECT_STREQ(atk_object_get_name(a), c.name);
-    }
-    AtkValue* meter = ATK_VALUE(gtk_widget_get_accessible(reinterpret_cast<GtkWidget*>(hwndVolumeMeter)));
-    for (auto [level, dB, text] : {std::tuple{0.354f, -9.0, "-9 dB"}, {0.0f, -60.0, "-60 dB"}}) {
-        currentLevel.store(level);
-        gdouble value = 1;
-        gchar* said = nullptr;
-        atk_value_get_value_and_text(meter, &value, &said);
-        EXPECT_EQ(value, dB);
-        EXPECT_STREQ(said, text);
-        g_free(said);
-    }
-
-    // Tab (GtkWindow's move-focus) goes round the buttons in screen order.
-    std::vector<HWND> order;
-    for (int i = 0; i < 5; ++i) {
-        g_signal_emit_by_name(shell.window(), "move-focus", GTK_DIR_TAB_FORWARD);
-        order.push_back(reinterpret_cast<HWND>(gtk_window_get_focus(GTK_WINDOW(shell.window()))));
-    }
-    EXPECT_EQ(order, (std::vector<HWND>{hwndStop, hwndExportMP3, hwndPause, hwndStart, hwndStop}));
-    // Alt+P pauses a take and resumes it, the button reading "Resume" between.
-    isRecording.store(true);
-    recordingThreadActive.store(true);
-    GdkEventKey altP{};
-    altP.type = GDK_KEY_PRESS;
-    altP.keyval = GDK_KEY_p;
-    altP.state = GDK_MOD1_MASK | GDK_MOD2_MASK;   // Num Lock on does not count
-    std::vector<std::string> labels;
-    for (int i = 0; i < 2; ++i) {
-        gboolean handled = FALSE;
-        g_signal_emit_by_name(shell.window(), "key-press-event", &altP, &handled);
-        EXPECT_TRUE(handled);
-        labels.push_back(gtk_button_get_label(GTK_BUTTON(hwndPause)) + std::string(isPaused.load() ? " paused" : ""));
-    }
-    EXPECT_EQ(labels, (std::vector<std::string>{"Resume paused", "_Pause"}));
-    recordingThreadActive.store(false);
-    destroyWindow(shell);
 }
 
 TEST(GtkLevelMeter, PaintsTheBackgroundThenTheBarToTheLevelsEdge) {

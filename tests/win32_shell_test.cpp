@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ios>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "analysis/spectrogram_analysis.h"
@@ -242,11 +243,10 @@ TEST_F(Win32ShellTest, KeysMoveTheFocusInScreenOrderAndRunTheCommands) {
     bool dialogSeen = false;
     std::thread canceller([&] {
         for (int i = 0; i < 200 && !dialogSeen; ++i, Sleep(50)) {
-            const HWND dialog = FindWindowW(L"#32770", nullptr);
             DWORD pid = 0;
-            GetWindowThreadProcessId(dialog, &pid);
-            if ((dialogSeen = dialog != nullptr && pid == GetCurrentProcessId()))
-                PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            const HWND box = FindWindowW(L"#32770", nullptr);
+            if (box != nullptr && GetWindowThreadProcessId(box, &pid) && pid == GetCurrentProcessId())
+                dialogSeen = PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
         }
     });
     key(WM_KEYDOWN, VK_RETURN);
@@ -255,44 +255,36 @@ TEST_F(Win32ShellTest, KeysMoveTheFocusInScreenOrderAndRunTheCommands) {
 }
 
 // What a screen reader reads through MSAA: every control's name and role, the meter's live reading.
+// Windows' proxy gives a button and a static text their own roles; Wine's gives them a client's.
 TEST_F(Win32ShellTest, ScreenReadersFindEachControlsNameRoleAndTheMetersReading) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    SetWindowTextW(hwndActivity, L"Recording 0:01");
-    VARIANT self;
+    SetWindowTextW(hwndActivity, L"Paused 0:01");
+    constexpr long BUTTON = ROLE_SYSTEM_PUSHBUTTON, TEXT = ROLE_SYSTEM_STATICTEXT;
+    const std::tuple<HWND, const wchar_t*, long> controls[] = {{hwndStart, L"Start Recording", BUTTON},
+        {hwndStop, L"Stop", BUTTON}, {hwndExportMP3, L"Export MP3", BUTTON}, {hwndPause, L"Pause", BUTTON},
+        {hwndStatus, L"Ready", TEXT}, {hwndActivity, L"Paused 0:01", TEXT}, {hwndVolumeMeter, L"Input level",
+        ROLE_SYSTEM_PROGRESSBAR}, {hwndWaveformGLContainer, L"Waveform and spectrum", ROLE_SYSTEM_CHART},
+        {hwndSpectrumGLContainer, L"Spectrogram", ROLE_SYSTEM_CHART}};
+    VARIANT self{}, role{};
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
-    const struct {
-        HWND control;
-        const wchar_t* name;
-        long role;
-    } controls[] = {{hwndStart, L"Start Recording", ROLE_SYSTEM_PUSHBUTTON}, {hwndStop, L"Stop", ROLE_SYSTEM_PUSHBUTTON},
-                    {hwndExportMP3, L"Export MP3", ROLE_SYSTEM_PUSHBUTTON}, {hwndPause, L"Pause", ROLE_SYSTEM_PUSHBUTTON},
-                    {hwndStatus, L"Ready", ROLE_SYSTEM_STATICTEXT}, {hwndActivity, L"Recording 0:01", ROLE_SYSTEM_STATICTEXT},
-                    {hwndVolumeMeter, L"Input level", ROLE_SYSTEM_PROGRESSBAR},
-                    {hwndWaveformGLContainer, L"Waveform and spectrum", ROLE_SYSTEM_CHART},
-                    {hwndSpectrumGLContainer, L"Spectrogram", ROLE_SYSTEM_CHART}};
-    for (const auto& c : controls) {
+    auto said = [](BSTR text) { std::wstring s = text ? text : L"(none)"; SysFreeString(text); return s; };
+    for (const auto& [control, name, expectedRole] : controls) {
         IAccessible* a = nullptr;
-        ASSERT_TRUE(SUCCEEDED(AccessibleObjectFromWindow(c.control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                                         reinterpret_cast<void**>(&a))));
-        BSTR name = nullptr;
-        VARIANT role;
-        VariantInit(&role);
-        a->get_accName(self, &name);
+        ASSERT_TRUE(SUCCEEDED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                         __uuidof(IAccessible), reinterpret_cast<void**>(&a))));
+        BSTR text = nullptr;
+        a->get_accName(self, &text);
+        EXPECT_EQ(said(text), name);
         a->get_accRole(self, &role);
-        EXPECT_EQ(std::wstring(name ? name : L"(none)"), c.name);
-        // Windows' proxy gives a button and a static text their own roles; Wine's, a client's.
-        const bool standard = c.role == ROLE_SYSTEM_PUSHBUTTON || c.role == ROLE_SYSTEM_STATICTEXT;
-        EXPECT_TRUE(role.lVal == c.role || (standard && role.lVal == ROLE_SYSTEM_CLIENT)) << role.lVal;
-        SysFreeString(name);
-        if (c.control == hwndVolumeMeter) {
-            for (auto [level, reading] : {std::pair{0.354f, L"-9 dB"}, {0.0f, L"-60 dB"}}) {
-                currentLevel.store(level);
-                BSTR value = nullptr;
-                a->get_accValue(self, &value);
-                EXPECT_EQ(std::wstring(value ? value : L"(none)"), reading);
-                SysFreeString(value);
-            }
+        const bool standard = expectedRole == BUTTON || expectedRole == TEXT;
+        EXPECT_TRUE(role.lVal == expectedRole || (standard && role.lVal == ROLE_SYSTEM_CLIENT)) << role.lVal;
+        for (auto [level, reading] : {std::pair{0.354f, L"-9 dB"}, {0.0f, L"-60 dB"}}) {
+            if (control != hwndVolumeMeter) break;
+            currentLevel.store(level);
+            text = nullptr;
+            a->get_accValue(self, &text);
+            EXPECT_EQ(said(text), reading);
         }
         a->Release();
     }

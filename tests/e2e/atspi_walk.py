@@ -1,9 +1,8 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-# What a screen reader finds in the running Sonabel window over AT-SPI (the bus that
-# AT_SPI_BUS_ADDRESS names): one line per object below the window, "role|name|value", the value
-# (with its text) for objects that have one, and "focused|NAME" for the one with the focus.
-# Usage: atspi_walk.py            Exit status 1 when no Sonabel window is found.
+# What a screen reader finds in the running Sonabel window over AT-SPI (the bus AT_SPI_BUS_ADDRESS
+# names): a line "role|name|value (text)" per object below the window, the value for objects that
+# have one, and "focused|NAME" for the one with the focus. Exit status 1 while there is no window.
 import sys
 
 import gi
@@ -12,30 +11,22 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
 
 
-def walk(node, out):
-    for i in range(node.get_child_count()):
-        child = node.get_child_at_index(i)
-        if child is None:
-            continue
-        shown = ""
+def children(node):
+    return [c for c in (node.get_child_at_index(i) for i in range(node.get_child_count())) if c]
+
+
+def walk(node):
+    for child in children(node):
+        value = ""
         if "Value" in child.get_interfaces():
-            shown = "%g" % Atspi.Value.get_current_value(child)
-            if hasattr(Atspi.Value, "get_text"):   # AT-SPI 2.46 and later
-                shown += " (%s)" % Atspi.Value.get_text(child)
-        out.append("%s|%s|%s" % (child.get_role_name(), child.get_name(), shown))
+            value = "%g (%s)" % (Atspi.Value.get_current_value(child), Atspi.Value.get_text(child))
+        print("%s|%s|%s" % (child.get_role_name(), child.get_name(), value))
         if child.get_state_set().contains(Atspi.StateType.FOCUSED):
-            out.append("focused|%s" % child.get_name())
-        walk(child, out)
+            print("focused|" + child.get_name())
+        walk(child)
 
 
-desktop = Atspi.get_desktop(0)
-for a in range(desktop.get_child_count()):
-    app = desktop.get_child_at_index(a)
-    for w in range(app.get_child_count() if app else 0):
-        window = app.get_child_at_index(w)
-        if window is not None and window.get_name() == "Sonabel with FFT":
-            lines = []
-            walk(window, lines)
-            print("\n".join(lines))
-            sys.exit(0)
-sys.exit(1)
+windows = [w for app in children(Atspi.get_desktop(0)) for w in children(app) if w.get_name() == "Sonabel with FFT"]
+if windows:
+    walk(windows[0])
+sys.exit(0 if windows else 1)

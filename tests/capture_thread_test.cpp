@@ -315,25 +315,20 @@ TEST(CaptureThread, PausedPacketsAreReadAndDroppedWhileTheMeterGoesOn) {
     script.format = {2, 8000, SampleEncoding::Float, 32, 32};
     std::vector<float> kept;
     for (int p = 0; p < 8; ++p) {
-        std::vector<float> s = stereoSamples(100, static_cast<float>(p));
-        if (p == 7) s.assign(200, 0.5f);
+        const std::vector<float> s = p == 7 ? std::vector<float>(200, 0.5f) : stereoSamples(100, static_cast<float>(p));
         if (p < 2 || p == 5) kept.insert(kept.end(), s.begin(), s.end());
         script.packets.push_back(floatPacket(s, 2));
     }
     script.stopAfter = 7;
     script.stopWhenDrained = false;
-    std::vector<std::uint32_t> headersInPause;
     script.onPoll = [&] {
         isPaused.store((script.released >= 2 && script.released < 5) || script.released >= 6);
-        const auto bytes = readFileBytes(file);
-        if (script.released == 3) headersInPause.push_back(u32At(bytes, 40) + 44 - static_cast<std::uint32_t>(bytes.size()));
+        EXPECT_TRUE(script.released != 3 || u32At(readFileBytes(file), 40) + 44 == readFileBytes(file).size());
     };
     const RunResult r = record(script, pathOf(file));
     EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
     EXPECT_EQ(r.levelMessages, 8u);
     EXPECT_EQ(currentLevel.load(), 0.5f) << "the meter shows the last packet, read in the pause";
-    ASSERT_FALSE(headersInPause.empty());
-    EXPECT_EQ(headersInPause, std::vector<std::uint32_t>(headersInPause.size(), 0u));
     const auto bytes = readFileBytes(file);
     EXPECT_EQ(u32At(bytes, 40), bytes.size() - 44);
     const auto data = dataOf(bytes);

@@ -210,8 +210,7 @@ TEST_F(Win32ShellTest, CommandsActOnTheLowWordAndIgnoreOtherIds) {
 
 // Keys as Windows queues them for the control with the focus; Shift through the thread's key state.
 void key(UINT msg, WPARAM vk, bool shift = false) {
-    BYTE state[256];
-    GetKeyboardState(state);
+    BYTE state[256] = {};
     state[VK_SHIFT] = shift ? 0x80 : 0;
     SetKeyboardState(state);
     PostMessageW(GetFocus(), msg, vk, msg == WM_SYSKEYDOWN ? 1 << 29 : 0);   // Alt held
@@ -222,9 +221,7 @@ TEST_F(Win32ShellTest, KeysMoveTheFocusInScreenOrderAndRunTheCommands) {
     SetFocus(window);   // the first time: the first control in screen order
     EXPECT_EQ(GetFocus(), hwndStart);
     std::vector<HWND> order;
-    for (int i = 0; i < 4; ++i) key(WM_KEYDOWN, VK_TAB), order.push_back(GetFocus());
-    key(WM_KEYDOWN, VK_TAB, true);
-    order.push_back(GetFocus());
+    for (bool shift : {false, false, false, false, true}) key(WM_KEYDOWN, VK_TAB, shift), order.push_back(GetFocus());
     EXPECT_EQ(order, (std::vector<HWND>{hwndStop, hwndExportMP3, hwndPause, hwndStart, hwndPause}));
 
     isRecording.store(true);
@@ -279,12 +276,11 @@ TEST_F(Win32ShellTest, ScreenReadersFindEachControlsNameRoleAndTheMetersReading)
         a->get_accRole(self, &role);
         const bool standard = expectedRole == BUTTON || expectedRole == TEXT;
         EXPECT_TRUE(role.lVal == expectedRole || (standard && role.lVal == ROLE_SYSTEM_CLIENT)) << role.lVal;
-        for (auto [level, reading] : {std::pair{0.354f, L"-9 dB"}, {0.0f, L"-60 dB"}}) {
-            if (control != hwndVolumeMeter) break;
-            currentLevel.store(level);
+        if (control == hwndVolumeMeter) {
+            currentLevel.store(0.354f);
             text = nullptr;
             a->get_accValue(self, &text);
-            EXPECT_EQ(said(text), reading);
+            EXPECT_EQ(said(text), L"-9 dB");
         }
         a->Release();
     }

@@ -2,9 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # What a screen reader finds in the running Sonabel window over AT-SPI (the bus AT_SPI_BUS_ADDRESS
 # names): a line "role|name|value (text)" per object below the window, the value for objects that
-# have one, and "focused|NAME" for the one with the focus. Exit status 1 while there is no window.
-import sys
-
+# have one. Exit status 1 while there is no window.
 import gi
 
 gi.require_version("Atspi", "2.0")
@@ -21,12 +19,10 @@ def walk(node):
         if "Value" in child.get_interfaces():
             value = "%g (%s)" % (Atspi.Value.get_current_value(child), Atspi.Value.get_text(child))
         print("%s|%s|%s" % (child.get_role_name(), child.get_name(), value))
-        if child.get_state_set().contains(Atspi.StateType.FOCUSED):
-            print("focused|" + child.get_name())
         walk(child)
 
 
 windows = [w for app in children(Atspi.get_desktop(0)) for w in children(app) if w.get_name() == "Sonabel with FFT"]
-if windows:
-    walk(windows[0])
-sys.exit(0 if windows else 1)
+for window in windows[:1]:
+    walk(window)
+exit(0 if windows else 1)

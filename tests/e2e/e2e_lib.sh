@@ -30,11 +30,9 @@ expect_exit_0() {
   expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
   app_pid=""
 }
-# recorded_within WAV CHOSEN STARTED STOPPING STOPPED [PAUSED RESUMED]: stamps that err to the
-# safe side, so load only widens the span; 0.2 s for the sound server's last block, sent late or
-# not at all. With a pause, PAUSED and RESUMED are "sent seen" pairs of stamps, taken before the
-# command was sent and once the activity line showed it: the paused stretch is absent, give or take
-# 0.3 s at its ends for the audio still on its way when the capture thread saw each change.
+# recorded_within WAV CHOSEN STARTED STOPPING STOPPED [PAUSED RESUMED]: stamps that err to the safe
+# side (load only widens the span); 0.2 s for the server's last block, sent late or not at all. A
+# pause's "sent seen" stamps (command, line): its stretch is absent, +-0.3 s for audio in transit.
 recorded_within() {
   local p=(${6:-0 0} ${7:-0 0})
   awk -v w="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" -v ps="${p[0]}" -v pn="${p[1]}" \

@@ -107,13 +107,12 @@ first=$(drive activity "Recording " 10 | sed -n 's/^Recording \([0-9]*\):\([0-9]
 next=$(printf 'Recording %d:%02d · 48 kHz, 1 channel · ' $(((first + 1) / 60)) $(((first + 1) % 60)))
 expect "record: the activity line shows the take's length (${first:-no} s), format and size, and advances" \
   eval '[ -n "$first" ] && drive_quiet activity "$next" 10'
-# Paused for 3 s: the line says so and holds, the button reads Resume; the file lacks the pause.
+# Paused for 3 s: the line and the button say so; the file lacks the pause.
 paused=("$(now)"); drive_quiet pause
 expect "pause: the activity line says Paused" drive_quiet activity "Paused " 10
 paused+=("$(now)")
 expect "pause: the Pause button reads Resume" [ "$(drive text 14)" = "Resume" ]
-sleep 0.5; held=$(drive activity); sleep 3
-expect "pause: the activity line holds ($held)" [ "$(drive activity)" = "$held" ]
+sleep 3
 resumed=("$(now)"); drive_quiet pause
 expect "resume: the take records on" drive_quiet activity "Recording " 10
 resumed+=("$(now)"); sleep 1

@@ -17,9 +17,8 @@ ensure_wineprefix() {
       echo "creating the Wine prefix $WINEPREFIX" >&2
       wineboot -i >"$WINEPREFIX.log" 2>&1 || { cat "$WINEPREFIX.log" >&2; exit 1; }
       wineserver -w
-      # Wine links Documents, Desktop & co. to $HOME, which is a test run's private home when
-      # with_services.sh made the prefix: a Save As dialog would then open in a folder long gone
-      # and take no name. Folders of the prefix's own instead.
+      # Documents & co. of the prefix's own: Wine links them to $HOME, a test's private home when
+      # with_services.sh made the prefix, in which a later Save As dialog would take no name.
       for link in "$WINEPREFIX"/drive_c/users/*/*; do
         [ ! -L "$link" ] || { rm "$link" && mkdir "$link"; }
       done

@@ -9,8 +9,8 @@ const wchar_t* const INPUT_LEVEL_DESCRIPTION =
     L"take records or is paused.";
 const wchar_t* const WAVEFORM_VIEW_NAME = L"Waveform and spectrum";
 const wchar_t* const WAVEFORM_VIEW_DESCRIPTION =
-    L"The newest 65536 samples of the take's first channel as a green line, and the spectrum of "
-    L"the newest audio as a red line over it, low frequencies on the left.";
+    L"The newest audio of the take as a green line (the first channel of a stereo take), and its "
+    L"spectrum as a red line over it, low frequencies on the left.";
 const wchar_t* const SPECTROGRAM_VIEW_NAME = L"Spectrogram";
 const wchar_t* const SPECTROGRAM_VIEW_DESCRIPTION =
     L"The last 24 seconds of the take, newest on the right, frequency from 20 Hz at the bottom to "

@@ -230,13 +230,13 @@ keys alt+s
 expect "keyboard: Alt+S opens the Save As dialog, which takes the typed path and Return" choose_path "$keyed"
 until_true 10 test -e "$keyed"; started=$(now)
 sleep 1
-level_moved() { walk | grep -q '^level bar|Input level|-[0-5]\?[0-9] (' ; }
+level_moved() { grep -q '^level bar|Input level|-[0-5]\?[0-9] (' <<<"$(walk)"; }   # all of it read
 expect "screen reader: the meter's reading follows the input (above -60 dB)" until_true 5 level_moved
 shown() { tail -n 1 "$activity" | sed -n 's/^\(Recording\|Paused\) \([0-9]*\):\([0-9][0-9]\) · 48 kHz, 1 channel · [0-9.]* MB$/\2 \3/p' | awk '{ print $1 * 60 + $2 }'; }
 paused=("$(now)"); keys alt+p
 expect "pause: Alt+P, and the activity line says Paused" until_true 5 activity_has "^Paused [0-9]*:[0-9][0-9] · 48 kHz"
 paused+=("$(now)"); sleep 0.5; held=$(shown)
-expect "screen reader: the Pause button reads Resume" eval 'walk | grep -qxF "push button|Resume|"'
+expect "screen reader: the Pause button reads Resume" eval 'grep -qxF "push button|Resume|" <<<"$(walk)"'
 sleep 3
 expect "pause: the take's length holds for 3 s (${held:-no} s, then $(shown) s)" eval '[ "$(shown)" -le $((held + 1)) ]'
 resumed=("$(now)"); keys alt+p

@@ -88,8 +88,10 @@ bool handleMainWindowKey(const MSG& msg) {
             showKeyboardCues(UISF_HIDEACCEL);
             return false;
         }
-        // With Alt held (bit 29); a letter's virtual-key code is its capital.
-        const int id = (msg.lParam & (1 << 29)) != 0 ? mnemonicCommand(static_cast<char32_t>(msg.wParam)) : 0;
+        // A letter with Alt held (bit 29). A letter key's virtual-key code is its capital; F1 to F12
+        // and the keypad's digits have the codes of small letters (Alt+F4 is 's').
+        const bool letter = msg.wParam >= 'A' && msg.wParam <= 'Z' && (msg.lParam & (1 << 29)) != 0;
+        const int id = letter ? mnemonicCommand(static_cast<char32_t>(msg.wParam)) : 0;
         if (id == 0) return false;
         runCommand(id, GetDlgItem(hwndMain, id));
         return true;

@@ -223,13 +223,13 @@ TEST_F(Win32ShellTest, KeysMoveTheFocusInScreenOrderAndRunTheCommands) {
     std::vector<HWND> order;
     for (bool shift : {false, false, false, false, true}) key(WM_KEYDOWN, VK_TAB, shift), order.push_back(GetFocus());
     EXPECT_EQ(order, (std::vector<HWND>{hwndStop, hwndExportMP3, hwndPause, hwndStart, hwndPause}));
-
     isRecording.store(true);
     recordingThreadActive.store(true);
     key(WM_KEYDOWN, VK_SPACE);   // presses the focused Pause
     EXPECT_TRUE(isPaused.load());
     EXPECT_EQ(textOf(hwndPause), L"Resume");
     key(WM_SYSKEYDOWN, 'P');
+    key(WM_SYSKEYDOWN, VK_F1);   // 0x70, 'p' in ASCII: no letter
     EXPECT_FALSE(isPaused.load());
     EXPECT_EQ(textOf(hwndPause), L"&Pause");
     key(WM_SYSKEYDOWN, 'T');

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "app/accessibility.h"
 #include "app/ws2s.h"
 #include "capture/wav_header.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 constexpr wchar_t SEPARATOR[] = L" \u00B7 ";   // " · "
 constexpr wchar_t RECORDING[] = L"Recording ";
+constexpr wchar_t PAUSED[] = L"Paused ";
 constexpr wchar_t RECORDED[] = L"Recorded ";
 constexpr wchar_t FROM[] = L" from ";
 constexpr wchar_t KHZ[] = L" kHz, ";
@@ -108,6 +110,7 @@ void ActivityLine::takeStarted(const std::wstring& inputName) {
     input_ = inputName;
     phase_ = TakePhase::None;
     clipped_ = false;
+    paused_ = false;
 }
 
 bool ActivityLine::takeRecording(const TakeFigures& figures) {
@@ -130,6 +133,7 @@ void ActivityLine::takeEnded(const TakeFigures& figures, bool saved) {
     saved = saved && figures.sampleRate > 0 && figures.channels > 0;
     phase_ = saved ? TakePhase::Ended : TakePhase::None;
     take_ = figures;
+    paused_ = false;
 }
 
 std::uintptr_t ActivityLine::exportStarted(const std::wstring& destination, const std::wstring& source) {
@@ -168,9 +172,10 @@ std::wstring ActivityLine::text() const {
     if (closing_ && exporting()) parts.emplace_back(CLOSING);
     if (phase_ != TakePhase::None) {
         const bool recording = phase_ == TakePhase::Recording;
-        std::wstring take = (recording ? RECORDING : RECORDED) +
+        const wchar_t* state = !recording ? RECORDED : paused_ ? PAUSED : RECORDING;
+        std::wstring take = state +
                             durationText(take_.dataBytes / frameBytes(take_.channels), take_.sampleRate) +
-                            (recording && !input_.empty() ? FROM + input_ : std::wstring()) + SEPARATOR + formatText(take_.sampleRate, take_.channels) + SEPARATOR +
+                            (recording && !paused_ && !input_.empty() ? FROM + input_ : std::wstring()) + SEPARATOR + formatText(take_.sampleRate, take_.channels) + SEPARATOR +
                             megabytesText(WAV_HEADER_SIZE + take_.dataBytes);
         const std::wstring left = recording
                                       ? timeLeftText(take_.dataBytes, take_.dataLimit, take_.sampleRate, take_.channels)
@@ -193,4 +198,11 @@ bool ActivityLine::takeNewText(std::wstring& text) {
     shown_ = now;
     text = std::move(now);
     return true;
+}
+
+bool ActivityLine::worthAnnouncing(const std::wstring& text) {
+    std::wstring key = announcementKey(text);
+    if (key == announced_) return false;
+    announced_ = std::move(key);
+    return !text.empty();
 }

@@ -4,7 +4,7 @@
 // a take records, its length (from the frames written, not the clock), format and file size, and
 // the time left once the WAV size limit is less than 10 minutes away; after it, its final length
 // and size; clipping until the next Start; the running MP3 exports' progress, the last MP3 saved,
-// and a close that waits for an export. Every text the line shows, and the boxes that refuse a
+// and a close that waits for an export; a paused take. Every text the line shows, and the boxes that refuse a
 // recording into an export's files, is made in activity_line.cpp. The text functions are pure;
 // ActivityLine belongs to the GUI thread.
 #include <cstdint>
@@ -54,6 +54,9 @@ public:
     bool takeRecording(const TakeFigures& figures);
     // The done message: a saved take shows its final figures, a failed one none.
     void takeEnded(const TakeFigures& figures, bool saved);
+    // Pause and Resume: a paused take reads "Paused" where it read "Recording", its figures held
+    // (nothing is written). Start and the take's end resume it.
+    void takePaused(bool paused) { paused_ = paused; }
 
     // A new export to `destination` reading `source`; returns its id (never 0).
     std::uintptr_t exportStarted(const std::wstring& destination, const std::wstring& source);
@@ -74,6 +77,9 @@ public:
     std::wstring text() const;
     // The text, when it differs from the one last taken.
     bool takeNewText(std::wstring& text);
+    // Whether `text`, just taken, is to be said aloud: what it says differs from the text said
+    // last in more than its numbers (announcementKey, app/accessibility.h).
+    bool worthAnnouncing(const std::wstring& text);
 
 private:
     struct RunningExport {
@@ -89,10 +95,12 @@ private:
     TakeFigures take_;
     std::wstring input_;
     bool clipped_ = false;
+    bool paused_ = false;
     std::uint64_t shownQuarter_ = 0;   // quarter seconds of audio in the last redraw
     std::vector<RunningExport> exports_;
     std::uintptr_t lastExportId_ = 0;
     std::wstring savedName_;           // the last export that finished, if it was saved
     bool closing_ = false;
     std::wstring shown_;
+    std::wstring announced_;           // announcementKey of the text said last
 };

@@ -12,9 +12,11 @@ HWND hwndExportMP3 = nullptr;
 HWND hwndActivity = nullptr;
 HWND hwndInputLabel = nullptr;
 HWND hwndInputChoice = nullptr;
+HWND hwndPause = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};
+std::atomic<bool> isPaused{false};
 TakeCounters takeCounters;
 std::int32_t globalSampleRate = 44100;
 std::atomic<float> currentLevel{0.0f};

@@ -44,11 +44,16 @@ extern HWND hwndExportMP3;
 extern HWND hwndActivity;   // the activity line, created after the seven controls above
 extern HWND hwndInputLabel;    // "Record from:"
 extern HWND hwndInputChoice;   // the input drop-down
+extern HWND hwndPause;      // the Pause button
 
 // Set by the capture thread once its file is open; cleared by Stop, close and the done message.
 extern std::atomic<bool> isRecording;
 // True from the capture thread's first step to just before it posts its done message.
 extern std::atomic<bool> recordingThreadActive;
+// A take is paused: the capture thread writes none of the packets it reads (the meter still shows
+// them). Set and cleared by Pause on the GUI thread during a take, cleared there by Start and by
+// the done message; read by the capture thread before each packet.
+extern std::atomic<bool> isPaused;
 // The take's figures for the activity line, published by the capture thread: the format and the
 // limit once before its first packet, the byte count and the clipping per packet (before that
 // packet's level update is posted). The GUI thread reads them when the level update or the done

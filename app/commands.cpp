@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/commands.h"
 
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "app/accessibility.h"
 #include "app/app_state.h"
 #include "app/messaging.h"
 #include "capture/capture_thread.h"
@@ -49,7 +51,23 @@ TakeFigures publishedTakeFigures() {
 
 void showActivity(MainWindowShell& shell) {
     std::wstring text;
-    if (activityLine.takeNewText(text)) shell.setActivityText(text);
+    if (!activityLine.takeNewText(text)) return;
+    shell.setActivityText(text);
+    if (activityLine.worthAnnouncing(text)) shell.announce(hwndActivity, text);
+}
+
+// The status line changes once a take or so: each new text is said.
+void showStatus(MainWindowShell& shell, const std::wstring& text) {
+    shell.setStatusText(text);
+    shell.announce(hwndStatus, text);
+}
+
+LevelReadingPace levelReadingPace;   // GUI thread
+
+std::int64_t steadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void cancelWaitingClose(MainWindowShell& shell) {
@@ -94,6 +112,7 @@ void onCommand(MainWindowShell& shell, std::uintptr_t wParam) {
         case IDC_START_RECORDING: onStartRecording(shell); break;
         case IDC_STOP: onStop(); break;
         case IDC_EXPORT_MP3: onExportMP3(shell); break;
+        case IDC_PAUSE: onPause(shell); break;
         default: break;
     }
 }
@@ -123,11 +142,12 @@ void onStartRecording(MainWindowShell& shell) {
         spectrogramHistory.clear();
     }
     savePath = path;
+    isPaused.store(false);
     const CaptureEndpoint& input = inputChooser.chosen();
     activityLine.takeStarted(input.name);
     showActivity(shell);
     if (!shell.startRecordingThread(savePath, hwndMain, input)) {
-        shell.setStatusText(CAPTURE_THREAD_FAILED_TEXT);
+        showStatus(shell, CAPTURE_THREAD_FAILED_TEXT);
         return;
     }
     // The take's input is fixed now; the choice applies to the next one.
@@ -150,10 +170,22 @@ void onDevicesChanged(MainWindowShell& shell, const DeviceSnapshot& devices) {
     if (change.listChanged || !change.removedName.empty()) showInputList(shell);
     // During a take its device going away ends the take, whose done message says so.
     if (!change.removedName.empty() && !recordingThreadActive.load() && !isRecording.load())
-        shell.setStatusText(inputRemovedText(change.removedName));
+        showStatus(shell, inputRemovedText(change.removedName));
 }
 
 void onStop() { isRecording.store(false); }
+
+void onPause(MainWindowShell& shell) {
+    // Before the file is open there is nothing to pause; once Stop or a close cleared
+    // isRecording the take is ending, and what the source still delivers belongs to the state it
+    // was in (dropped when paused).
+    if (!isRecording.load() || !recordingThreadActive.load()) return;
+    const bool paused = !isPaused.load();
+    isPaused.store(paused);
+    activityLine.takePaused(paused);
+    showActivity(shell);
+    shell.showPauseButton(paused);
+}
 
 void onExportMP3(MainWindowShell& shell) {
     cancelWaitingClose(shell);
@@ -171,17 +203,23 @@ void onExportMP3(MainWindowShell& shell) {
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
     if (msg == WM_APP_LEVEL_UPDATE) {
         shell.invalidateLevelMeter();
+        if (levelReadingPace.due(levelDecibels(currentLevel.load()), steadyMilliseconds()))
+            shell.levelReadingChanged();
         if (activityLine.takeRecording(publishedTakeFigures())) showActivity(shell);
         return true;
     }
     if (msg == WM_APP_RECORDING_DONE) {
         const auto outcome = static_cast<RecordingOutcome>(wParam);
-        shell.setStatusText(recordingStatusText(outcome, savePath, activityLine.takeInput()));
+        showStatus(shell, recordingStatusText(outcome, savePath, activityLine.takeInput()));
         activityLine.takeEnded(publishedTakeFigures(), takeComplete(outcome));
         showActivity(shell);
         // The loop may have ended by itself (device gone): re-open the Start guard.
         isRecording.store(false);
         shell.enableInputList(true);
+        if (isPaused.load()) {
+            isPaused.store(false);
+            shell.showPauseButton(false);
+        }
         return true;
     }
     if (msg == WM_APP_DEVICES_CHANGED) {

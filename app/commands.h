@@ -21,6 +21,7 @@ constexpr int IDC_EXPORT_MP3 = 10;
 constexpr int IDC_ACTIVITY = 11;   // the activity line (app/activity_line.h)
 constexpr int IDC_INPUT_LABEL = 12;    // "Record from:"
 constexpr int IDC_INPUT_CHOICE = 13;   // the input drop-down (app/input_list.h)
+constexpr int IDC_PAUSE = 14;      // Pause, "Resume" while a take is paused (app/keyboard.h)
 constexpr int IDC_WAVEFORM_GL = 1101;
 constexpr int IDC_SPECTRUM_GL = 1102;
 
@@ -41,8 +42,15 @@ public:
     // as a choice of the user's), and whether the user may change it.
     virtual void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) = 0;
     virtual void enableInputList(bool enabled) = 0;
+    // Has a screen reader say `text`, the new text of `line` (hwndStatus or hwndActivity),
+    // without moving the focus.
+    virtual void announce(HWND line, const std::wstring& text) = 0;
+    // The Pause button reads "Resume" while `paused`, else "Pause".
+    virtual void showPauseButton(bool paused) = 0;
     // Repaint the level meter (whole control, background erased) from currentLevel.
     virtual void invalidateLevelMeter() = 0;
+    // The meter's reading for a screen reader (app/accessibility.h) changed: tell it.
+    virtual void levelReadingChanged() = 0;
     // Destroy the main window; the platform then delivers the destroy event (onDestroy).
     virtual void destroyMainWindow() = 0;
     // End the message loop with exit code 0.
@@ -74,6 +82,9 @@ void onCommand(MainWindowShell& shell, std::uintptr_t wParam);
 void onStartRecording(MainWindowShell& shell);
 void onStop();
 void onExportMP3(MainWindowShell& shell);
+// Pause and Resume of a take that records (isRecording and recordingThreadActive set): nothing is
+// written while paused (capture/capture_thread.h). Outside a take, and once it stops, nothing.
+void onPause(MainWindowShell& shell);
 
 // The user chose entry `index` of the input drop-down.
 void onInputChosen(MainWindowShell& shell, std::size_t index);

@@ -6,8 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "app/accessibility.h"
 #include "app/app_state.h"
 #include "app/gtk_shell.h"
+#include "app/keyboard.h"
 #include "app/save_dialog.h"
 #include "app/ws2s.h"
 
@@ -19,7 +21,7 @@ constexpr char CONTROL_ID_KEY[] = "sonabel-control-id";
 // Win32 paints the window with COLOR_WINDOW (white); do the same so the level meter's background
 // and the window's agree, whatever the GTK theme. A Win32 control is exactly as big as created;
 // GTK themes give buttons a minimum size, padding and margins (Adwaita: 34 px tall, "Export MP3"
-// 108 px wide), so the seven controls drop them and each gets precisely its size request.
+// 108 px wide), so the controls drop them and each gets precisely its size request.
 constexpr char WINDOW_CSS[] =
     "window.sonabel-main { background-color: #ffffff; }"
     ".sonabel-control { min-width: 0; min-height: 0; padding: 0; margin: 0; }"
@@ -52,9 +54,12 @@ void place(GtkWidget* fixed, GtkWidget* child, int x, int y, int width, int heig
     gtk_fixed_put(GTK_FIXED(fixed), child, x, y);
 }
 
-GtkWidget* button(GtkWidget* fixed, const char* text, int id, int x, int y, int width,
-                  GCallback onClick, gpointer self) {
-    GtkWidget* b = gtk_button_new_with_label(text);
+// A button's text with '_' before the letter Alt presses it by, which GTK underlines while Alt
+// is held (the text shown is the same).
+std::string mnemonicLabel(int id, bool paused = false) { return ws2s(buttonMnemonicText(id, L'_', paused)); }
+
+GtkWidget* button(GtkWidget* fixed, int id, int x, int y, int width, GCallback onClick, gpointer self) {
+    GtkWidget* b = gtk_button_new_with_mnemonic(mnemonicLabel(id).c_str());
     g_object_set_data(G_OBJECT(b), CONTROL_ID_KEY, GINT_TO_POINTER(id));
     g_signal_connect(b, "clicked", onClick, self);
     place(fixed, b, x, y, width, 30);
@@ -112,16 +117,18 @@ void GtkMainWindowShell::create() {
     GtkWidget* fixed = gtk_fixed_new();
     gtk_container_add(GTK_CONTAINER(window_), fixed);
     const GCallback click = G_CALLBACK(onButtonClicked);
-    hwndStart = asHwnd(button(fixed, "Start Recording", IDC_START_RECORDING, 20, 20, 140, click, this));
-    hwndStop = asHwnd(button(fixed, "Stop", IDC_STOP, 180, 20, 80, click, this));
-    hwndExportMP3 = asHwnd(button(fixed, "Export MP3", IDC_EXPORT_MP3, 270, 20, 90, click, this));
+    hwndStart = asHwnd(button(fixed, IDC_START_RECORDING, 20, 20, 140, click, this));
+    hwndStop = asHwnd(button(fixed, IDC_STOP, 180, 20, 80, click, this));
+    hwndExportMP3 = asHwnd(button(fixed, IDC_EXPORT_MP3, 270, 20, 90, click, this));
 
+    // The two lines are status bars for a screen reader, each named by its text.
     status_ = clippedLabel("Ready");
     gtk_label_set_yalign(GTK_LABEL(status_), 0.0f);
     place(fixed, status_, 20, 60, GL_VIEW_FULL_WIDTH, 20);
+    describeForScreenReaders(status_, ATK_ROLE_STATUSBAR, nullptr, nullptr);
     hwndStatus = asHwnd(status_);
 
-    meter_ = gtk_drawing_area_new();
+    meter_ = newLevelMeter();
     g_object_set_data(G_OBJECT(meter_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_VOLUME_METER));
     g_signal_connect(meter_, "draw", G_CALLBACK(paintLevelMeter), &meterBar_);
     place(fixed, meter_, 20, 90, GL_VIEW_FULL_WIDTH, 20);
@@ -129,11 +136,16 @@ void GtkMainWindowShell::create() {
 
     hwndWaveformGLContainer = asHwnd(glContainer(fixed, IDC_WAVEFORM_GL, 120));
     hwndSpectrumGLContainer = asHwnd(glContainer(fixed, IDC_SPECTRUM_GL, 210));
+    describeForScreenReaders(reinterpret_cast<GtkWidget*>(hwndWaveformGLContainer), ATK_ROLE_CHART,
+                             WAVEFORM_VIEW_NAME, WAVEFORM_VIEW_DESCRIPTION);
+    describeForScreenReaders(reinterpret_cast<GtkWidget*>(hwndSpectrumGLContainer), ATK_ROLE_CHART,
+                             SPECTROGRAM_VIEW_NAME, SPECTROGRAM_VIEW_DESCRIPTION);
 
     // The activity line in the free space right of the buttons, centred on them vertically.
     activity_ = clippedLabel("");
     g_object_set_data(G_OBJECT(activity_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_ACTIVITY));
     place(fixed, activity_, ACTIVITY_X, 20, ACTIVITY_WIDTH, 30);
+    describeForScreenReaders(activity_, ATK_ROLE_STATUSBAR, nullptr, nullptr);
     hwndActivity = asHwnd(activity_);
 
     // The input chooser below the spectrum view.
@@ -147,9 +159,12 @@ void GtkMainWindowShell::create() {
     gtk_label_set_mnemonic_widget(GTK_LABEL(inputLabel), input_);   // the label names the list
     inputChanged_ = g_signal_connect(input_, "changed", G_CALLBACK(onInputChanged), this);
     hwndInputChoice = asHwnd(input_);
+    pause_ = button(fixed, IDC_PAUSE, 370, 20, 90, click, this);
+    hwndPause = asHwnd(pause_);
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
     for (HWND control : {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
                          hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity, hwndInputLabel,
-                         hwndInputChoice})
+                         hwndInputChoice, hwndPause})
         fixControlSize(control, css);
     g_object_unref(css);   // each style context keeps its own reference
     hwndMain = asHwnd(window_);
@@ -176,6 +191,7 @@ void GtkMainWindowShell::onDestroySignal(GtkWidget*, gpointer self) {
     shell->status_ = nullptr;
     shell->activity_ = nullptr;
     shell->meter_ = nullptr;
+    shell->pause_ = nullptr;
     shell->input_ = nullptr;
 }
 
@@ -187,6 +203,16 @@ void GtkMainWindowShell::onInputChanged(GtkComboBox* box, gpointer self) {
 void GtkMainWindowShell::onButtonClicked(GtkButton* button, gpointer self) {
     const int id = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), CONTROL_ID_KEY));
     onCommand(*static_cast<GtkMainWindowShell*>(self), static_cast<std::uintptr_t>(id));
+}
+
+gboolean GtkMainWindowShell::onKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) {
+    // Alt alone among the modifiers GTK counts (not Num Lock); handled before GTK's own
+    // mnemonics, so Alt+P also resumes while the button reads "Resume".
+    if ((event->state & gtk_accelerator_get_default_mod_mask()) != GDK_MOD1_MASK) return FALSE;
+    const int id = mnemonicCommand(gdk_keyval_to_unicode(gdk_keyval_to_lower(event->keyval)));
+    if (id == 0) return FALSE;
+    onCommand(*static_cast<GtkMainWindowShell*>(self), static_cast<std::uintptr_t>(id));
+    return TRUE;
 }
 
 std::wstring GtkMainWindowShell::browseSavePath() { return ::browseSavePath(asHwnd(window_)); }
@@ -219,6 +245,22 @@ void GtkMainWindowShell::showInputList(const std::vector<std::wstring>& labels, 
 
 void GtkMainWindowShell::enableInputList(bool enabled) {
     if (input_ != nullptr) gtk_widget_set_sensitive(input_, enabled);
+}
+
+void GtkMainWindowShell::announce(HWND line, const std::wstring& text) {
+    if (window_ != nullptr) announceFrom(reinterpret_cast<GtkWidget*>(line), text);
+}
+
+void GtkMainWindowShell::showPauseButton(bool paused) {
+    if (pause_ == nullptr) return;
+    gtk_button_set_label(GTK_BUTTON(pause_), mnemonicLabel(IDC_PAUSE, paused).c_str());
+    // GTK may make a new label for the new text: it is cut short as the first was.
+    GtkWidget* label = gtk_bin_get_child(GTK_BIN(pause_));
+    if (GTK_IS_LABEL(label)) gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+}
+
+void GtkMainWindowShell::levelReadingChanged() {
+    if (meter_ != nullptr) notifyLevelReading(meter_);
 }
 
 void GtkMainWindowShell::invalidateLevelMeter() {

@@ -27,8 +27,8 @@ public:
     // it (a hook for the end-to-end tests, which cannot read a label's text from outside).
     explicit GtkMainWindowShell(std::string statusLogPath, std::string activityLogPath = "");
 
-    // Creates the window, its seven controls and the activity line, stores their handles in the
-    // hwnd* globals.
+    // Creates the window, its seven controls, the activity line and the Pause button, stores
+    // their handles in the hwnd* globals.
     void create();
     // Shows the window and waits until its X windows exist on the server (the GL views are
     // reparented into them next).
@@ -42,7 +42,10 @@ public:
     void setActivityText(const std::wstring& text) override;
     void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) override;
     void enableInputList(bool enabled) override;
+    void announce(HWND line, const std::wstring& text) override;
+    void showPauseButton(bool paused) override;
     void invalidateLevelMeter() override;
+    void levelReadingChanged() override;
     void destroyMainWindow() override;
     void postQuit() override;
 
@@ -51,6 +54,9 @@ private:
     static void onDestroySignal(GtkWidget*, gpointer self);
     static void onButtonClicked(GtkButton* button, gpointer self);
     static void onInputChanged(GtkComboBox* box, gpointer self);
+    // Alt and a button's letter (app/keyboard.h) runs its command; GTK moves the focus with Tab
+    // and presses the focused button with Space and Enter by itself.
+    static gboolean onKeyPress(GtkWidget*, GdkEventKey* event, gpointer self);
 
     std::string statusLogPath_;
     std::string activityLogPath_;
@@ -60,6 +66,7 @@ private:
     GtkWidget* meter_ = nullptr;
     GtkWidget* input_ = nullptr;
     gulong inputChanged_ = 0;   // the "changed" handler, blocked while the list is refilled
+    GtkWidget* pause_ = nullptr;
     LevelBarTracker meterBar_;   // the meter's painted bar edge
 };
 
@@ -69,6 +76,17 @@ gboolean paintLevelMeter(GtkWidget* meter, cairo_t* cr, gpointer bar);
 // The meter geometry alone, so it can be painted onto any cairo surface. Returns the bar's
 // right edge.
 int paintLevelMeterRect(cairo_t* cr, int width, int height, float level);
+
+// For screen readers (gtk_accessibility.cpp). A new level meter widget: a drawing area whose
+// accessible is a level bar named "Input level" with the meter's reading as its value.
+GtkWidget* newLevelMeter();
+// Gives a widget's accessible its role, and its name and description where not null.
+void describeForScreenReaders(GtkWidget* widget, AtkRole role, const wchar_t* name,
+                              const wchar_t* description);
+// Tells a screen reader that the meter's reading changed.
+void notifyLevelReading(GtkWidget* meter);
+// Asks a screen reader to say `text` (where the ATK in use can), from `widget`'s accessible.
+void announceFrom(GtkWidget* widget, const std::wstring& text);
 
 // A worker's pending error box (gtk_messaging.cpp).
 struct ErrorBoxRequest;

@@ -19,6 +19,7 @@ namespace {
 void runMessageLoop() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (handleMainWindowKey(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -43,6 +44,9 @@ void finishRunningExports() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+    // A COM apartment for the GUI thread: screen readers reach the window's accessible objects
+    // through it (win32_accessibility.cpp), and the Save As dialog's shell extensions expect one.
+    const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     // Static: a late post from a worker thread must find the object alive at process exit.
     static Win32Messaging messaging;
     installPlatformMessaging(&messaging);
@@ -59,5 +63,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     deviceWatcher.reset();
 
     finishRunningExports();
+    if (com) CoUninitialize();
     return 0;
 }

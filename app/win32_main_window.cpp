@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Win32 main window: class, window, the seven controls, the activity line and the input
-// chooser, and the window procedure, which
-// only translates messages into the portable command logic (app/commands.h). GUI thread only.
+// The Win32 main window: class, window, the seven controls, the activity line, the Pause button
+// and the input chooser, and the window procedure, which only translates messages into the
+// portable command logic (app/commands.h). GUI thread only.
 #include "app/app_state.h"
+#include "app/keyboard.h"
 #include "app/save_dialog.h"
 #include "app/win32_shell.h"
 
 namespace {
 
 constexpr DWORD CHILD_STYLE = WS_CHILD | WS_VISIBLE;   // 0x50000000
+// The buttons take the focus with Tab (win32_keyboard.cpp); their texts mark the letter Alt
+// presses them by with '&', shown underlined once Alt is held.
+constexpr DWORD BUTTON_STYLE = CHILD_STYLE | WS_TABSTOP;   // 0x50010000
+
+std::wstring buttonLabel(int id, bool paused = false) { return buttonMnemonicText(id, L'&', paused); }
 
 HWND createControl(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style,
                    int x, int y, int width, int height, int id) {
@@ -18,11 +24,12 @@ HWND createControl(HWND parent, const wchar_t* className, const wchar_t* text, D
 
 // WM_CREATE: the controls in their fixed order, positions in client pixels.
 void createControls(HWND parent) {
-    hwndStart = createControl(parent, L"BUTTON", L"Start Recording", CHILD_STYLE, 20, 20, 140, 30,
-                              IDC_START_RECORDING);
-    hwndStop = createControl(parent, L"BUTTON", L"Stop", CHILD_STYLE, 180, 20, 80, 30, IDC_STOP);
-    hwndExportMP3 = createControl(parent, L"BUTTON", L"Export MP3", CHILD_STYLE, 270, 20, 90, 30,
-                                  IDC_EXPORT_MP3);
+    hwndStart = createControl(parent, L"BUTTON", buttonLabel(IDC_START_RECORDING).c_str(), BUTTON_STYLE,
+                              20, 20, 140, 30, IDC_START_RECORDING);
+    hwndStop = createControl(parent, L"BUTTON", buttonLabel(IDC_STOP).c_str(), BUTTON_STYLE, 180, 20, 80, 30,
+                             IDC_STOP);
+    hwndExportMP3 = createControl(parent, L"BUTTON", buttonLabel(IDC_EXPORT_MP3).c_str(), BUTTON_STYLE, 270,
+                                  20, 90, 30, IDC_EXPORT_MP3);
     hwndStatus = createControl(parent, L"STATIC", L"Ready", CHILD_STYLE, 20, 60,
                                GL_VIEW_FULL_WIDTH, 20, 0);
     hwndVolumeMeter = createControl(parent, L"STATIC", nullptr, CHILD_STYLE | SS_OWNERDRAW, 20, 90,
@@ -36,6 +43,8 @@ void createControls(HWND parent) {
     hwndActivity = createControl(parent, L"STATIC", L"",
                                  CHILD_STYLE | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS,
                                  ACTIVITY_X, 20, ACTIVITY_WIDTH, 30, IDC_ACTIVITY);
+    hwndPause = createControl(parent, L"BUTTON", buttonLabel(IDC_PAUSE).c_str(), BUTTON_STYLE, 370, 20, 90,
+                              30, IDC_PAUSE);
     // The input chooser below the spectrum view. A drop-down list's height is that of its open
     // list; the closed box is as tall as its selection field, set to make it 30 pixels.
     hwndInputLabel = createControl(parent, L"STATIC", INPUT_LABEL_TEXT, CHILD_STYLE | SS_NOPREFIX, 20, 305, 100, 20,
@@ -74,6 +83,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_CREATE:
             createControls(hwnd);
             hwndMain = hwnd;
+            exposeControlsToScreenReaders();
             return 0;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_INPUT_CHOICE) {
@@ -83,7 +93,13 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                 }
                 return 0;
             }
-            onCommand(shell, wParam);   // ids other than the three buttons are ignored
+            onCommand(shell, wParam);   // ids other than the four buttons are ignored
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) rememberFocus();
+            return DefWindowProcW(hwnd, msg, wParam, lParam);
+        case WM_SETFOCUS:
+            restoreFocus();
             return 0;
         case WM_APP_LEVEL_UPDATE:
         case WM_APP_RECORDING_DONE:
@@ -126,6 +142,15 @@ void Win32MainWindowShell::showInputList(const std::vector<std::wstring>& labels
 }
 
 void Win32MainWindowShell::enableInputList(bool enabled) { EnableWindow(hwndInputChoice, enabled ? TRUE : FALSE); }
+void Win32MainWindowShell::announce(HWND line, const std::wstring&) {
+    notifyLiveRegion(line);   // a screen reader reads the line's new text itself
+}
+
+void Win32MainWindowShell::showPauseButton(bool paused) {
+    SetWindowTextW(hwndPause, buttonLabel(IDC_PAUSE, paused).c_str());
+}
+
+void Win32MainWindowShell::levelReadingChanged() { notifyLevelReading(); }
 
 void Win32MainWindowShell::invalidateLevelMeter() {
     // Repainted later through WM_DRAWITEM; a paint that would show the same bar is skipped.

@@ -26,7 +26,10 @@ public:
     void setActivityText(const std::wstring& text) override;
     void showInputList(const std::vector<std::wstring>& labels, std::size_t chosen) override;
     void enableInputList(bool enabled) override;
+    void announce(HWND line, const std::wstring& text) override;
+    void showPauseButton(bool paused) override;
     void invalidateLevelMeter() override;
+    void levelReadingChanged() override;
     void destroyMainWindow() override;
     void postQuit() override;
 };
@@ -38,9 +41,27 @@ Win32MainWindowShell& mainWindowShell();
 // every other field zero. The result is not examined by the caller.
 ATOM registerMainWindowClass(HINSTANCE instance);
 // Creates the main window ("Sonabel with FFT", WS_OVERLAPPEDWINDOW, default position,
-// 1200 x 1400); its WM_CREATE creates the seven controls, then the activity line.
+// 1200 x 1400); its WM_CREATE creates the seven controls, then the activity line and the Pause
+// button.
 HWND createMainWindow(HINSTANCE instance);
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The keyboard (win32_keyboard.cpp). The message loop offers each message here before it
+// translates and dispatches it; true when the message was a key of the main window's and has been
+// handled (it is then neither translated nor dispatched).
+bool handleMainWindowKey(const MSG& msg);
+// WM_ACTIVATE when the window is left / WM_SETFOCUS: the control with the focus is kept, and
+// given the focus back (the first control in screen order the first time).
+void rememberFocus();
+void restoreFocus();
+
+// For screen readers (win32_accessibility.cpp). Once the controls exist: the meter and the views
+// answer WM_GETOBJECT with their names, descriptions, roles and the meter's reading; the status
+// and activity lines become polite live regions.
+void exposeControlsToScreenReaders();
+// The meter's reading changed / a line's new text is to be read.
+void notifyLevelReading();
+void notifyLiveRegion(HWND line);
 
 // Paints the owner-drawn level meter from currentLevel: the item rectangle in the window colour,
 // then the green bar from its left edge to levelBarRight. Returns TRUE.

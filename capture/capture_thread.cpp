@@ -35,24 +35,40 @@ bool formatSupported(const MixFormat& f) {
 }
 
 // Hands every packet waiting now to the pipeline. Returns false when the source has failed
-// (the device went away); `ended` is set when the file failed or is full.
+// (the device went away); `ended` is set when the file failed or is full. `paused` is whether the
+// last packet was taken in a pause.
 bool takeWaitingPackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav,
-                        HWND hwnd, std::vector<float>& converted, RecordingOutcome& ended) {
+                        HWND hwnd, std::vector<float>& converted, bool& paused, RecordingOutcome& ended) {
     std::uint32_t frames = 0;
     if (captureFailed(source.getNextPacketSize(frames))) return false;
     while (frames != 0) {
+        // Each packet is written whole or not at all, as the pause stands when it is taken, so
+        // the stretches on either side of a pause join with no gap and no frame twice. The
+        // packets of a pause are read and dropped like any other (the source runs on, so the
+        // meter still shows the input and Resume is at once, on WASAPI and PulseAudio alike).
+        const bool pausedBefore = paused;
+        paused = isPaused.load();
+        if (paused && !pausedBefore && !wav.refreshHeaderNow()) {
+            ended = RecordingOutcome::WriteFailed;
+            return true;
+        }
         const void* data = nullptr;
         std::uint32_t got = 0;
         std::uint32_t flags = 0;
         // A failed GetBuffer skips nothing for good: the packet comes again on the next pass.
         if (captureFailed(source.getBuffer(data, got, flags))) return true;
-        const std::uint32_t take = wav.framesThatFit(got);
+        // Nothing is written in a pause, so the size limit cannot be reached in one.
+        const std::uint32_t take = paused ? got : wav.framesThatFit(got);
         if (take > 0) {
             bool atFullScale = false;
             const float* samples = packetAsFloat(data, take, flags, format, converted, atFullScale);
-            // Before the pipeline posts this packet's level update, which shows it.
-            if (atFullScale) takeCounters.clipped.store(true);
-            processCapturePacket(samples, take, format.channels, wav.stream(), wav.dataBytes(), hwnd);
+            if (paused) {
+                showCapturePacketLevel(samples, take, format.channels, hwnd);
+            } else {
+                // Before the pipeline posts this packet's level update, which shows it.
+                if (atFullScale) takeCounters.clipped.store(true);
+                processCapturePacket(samples, take, format.channels, wav.stream(), wav.dataBytes(), hwnd);
+            }
         }
         source.releaseBuffer(got);
         if (!wav.refreshHeaderIfDue()) {
@@ -69,11 +85,13 @@ bool takeWaitingPackets(CaptureSource& source, const MixFormat& format, LiveWavF
 }
 
 // Polls the source and hands every packet to the pipeline until Stop, the device goes away, the
-// file fails or is full. After Stop it goes on until what the device captured before the Stop
-// has come. Returns Saved for Stop, DeviceRemoved for a device that went away while recording.
+// file fails or is full, in a pause as out of one. After Stop it goes on until what the device
+// captured before the Stop has come (dropped when the take was paused then). Returns Saved for
+// Stop, DeviceRemoved for a device that went away while recording.
 RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, LiveWavFile& wav, HWND hwnd) {
     std::vector<float> converted;
     RecordingOutcome ended = RecordingOutcome::Saved;
+    bool paused = false;
     try {
         bool stopping = false;
         for (;;) {
@@ -81,7 +99,7 @@ RecordingOutcome capturePackets(CaptureSource& source, const MixFormat& format, 
                 stopping = true;
                 source.beginDrain();
             }
-            if (!takeWaitingPackets(source, format, wav, hwnd, converted, ended)) {
+            if (!takeWaitingPackets(source, format, wav, hwnd, converted, paused, ended)) {
                 // The device went away (after a Stop, that is just the end of the take).
                 if (!stopping) ended = RecordingOutcome::DeviceRemoved;
                 break;

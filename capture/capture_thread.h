@@ -11,7 +11,8 @@ void setCaptureSourceFactory(CaptureSourceFactory factory);
 
 // Body of the detached capture thread: records `endpoint` (the default input, a device, or what
 // an output plays) to a 16-bit PCM WAV file at `path` until isRecording is cleared, then
-// finalises the header. On every path it clears recordingThreadActive and then posts
+// finalises the header. While isPaused is set the packets are read and dropped: only the level
+// meter shows them. On every path it clears recordingThreadActive and then posts
 // WM_APP_RECORDING_DONE (wParam = RecordingOutcome) to hwnd, exactly once.
 void recordAudioToWav(std::wstring path, HWND hwnd, CaptureEndpoint endpoint);
 

@@ -36,13 +36,20 @@ std::uint32_t LiveWavFile::framesThatFit(std::uint32_t frames) const {
 bool LiveWavFile::refreshHeaderIfDue() {
     // A live device delivers in real time, so this is one positioned 44-byte write a second. A
     // failure leaves the stream in its error state, as any failed write.
-    if (stream_ && dataBytes_ >= nextRefresh_) {
-        stream_.seekp(0, std::ios::beg);
-        writeHeader();
-        stream_.seekp(0, std::ios::end);   // back to the end for the next packet
-        nextRefresh_ = dataBytes_ - dataBytes_ % refreshBytes_ + refreshBytes_;
-    }
+    if (stream_ && dataBytes_ >= nextRefresh_) rewriteHeader();
     return static_cast<bool>(stream_);
+}
+
+bool LiveWavFile::refreshHeaderNow() {
+    if (stream_ && dataBytes_ != headerBytes_) rewriteHeader();
+    return static_cast<bool>(stream_);
+}
+
+void LiveWavFile::rewriteHeader() {
+    stream_.seekp(0, std::ios::beg);
+    writeHeader();
+    stream_.seekp(0, std::ios::end);
+    nextRefresh_ = dataBytes_ - dataBytes_ % refreshBytes_ + refreshBytes_;
 }
 
 RecordingOutcome LiveWavFile::finish(RecordingOutcome outcome) {
@@ -65,4 +72,7 @@ RecordingOutcome LiveWavFile::finish(RecordingOutcome outcome) {
     return finishedOutcome(outcome, headerWritten, flushed, closed);
 }
 
-void LiveWavFile::writeHeader() { writeWavHeader(stream_, sampleRate_, 16, channels_, dataBytes_, false); }
+void LiveWavFile::writeHeader() {
+    writeWavHeader(stream_, sampleRate_, 16, channels_, dataBytes_, false);
+    headerBytes_ = dataBytes_;
+}

@@ -37,6 +37,10 @@ public:
     // After each packet: rewrites the header once per second of audio since the last time.
     // False once the file has failed.
     bool refreshHeaderIfDue();
+    // When a pause begins: rewrites the header at once if samples were written since it was last
+    // written, so a crash during the pause loses nothing written before it. False once the file
+    // has failed.
+    bool refreshHeaderNow();
 
     // Writes the final header, forces the file onto the disk through the descriptor that wrote
     // it and closes it; returns the recording's outcome (finishedOutcome). After a failed write
@@ -47,6 +51,7 @@ public:
 
 private:
     void writeHeader();
+    void rewriteHeader();   // in place, then back to the end for the next packet
 
     DiskFile file_;
     std::ostream stream_{&file_};
@@ -56,5 +61,6 @@ private:
     const std::uint64_t limit_;          // whole frames only
     const std::uint64_t refreshBytes_;   // one second of audio
     std::uint64_t dataBytes_ = 0;
+    std::uint64_t headerBytes_ = 0;      // the data size the header last written gives
     std::uint64_t nextRefresh_;
 };

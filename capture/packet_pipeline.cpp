@@ -47,6 +47,30 @@ void emitFeedSizeLine(std::size_t size) {
     emitDebugLine(line);
 }
 
+// The selected sequence of `n` interleaved samples: channel 0 of a stereo packet, otherwise the
+// whole packet. Its length goes to `count`.
+const float* selectedSequence(const float* samples, std::size_t n, std::int32_t channels, std::size_t& count) {
+    count = n;
+    if (channels != 2) return samples;
+    std::vector<float>& left = scratch.selected;
+    left.resize(n / 2);
+    std::size_t k = 0;
+    for (std::size_t i = 0; i + 1 < n; i += 2) left[k++] = samples[i];
+    count = k;
+    return left.data();
+}
+
+// The RMS of the selected sequence to currentLevel; none for an empty one.
+void storeLevel(const float* sel, std::size_t selCount) {
+    if (selCount == 0) return;
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < selCount; ++i) sum = sel[i] * sel[i] + sum;
+    float level = std::sqrt(sum / static_cast<float>(selCount));
+    if (level > 1.0f) level = 1.0f;
+    if (std::isnan(level)) level = 0.0f;  // a NaN sample must not reach the meter
+    currentLevel.store(level);
+}
+
 }  // namespace
 
 std::int16_t floatToPCM16(float x) {
@@ -87,17 +111,8 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
     takeCounters.dataBytes.store(dataBytesWritten);
     if (fullScale != 0) takeCounters.clipped.store(true);
 
-    // Selected sequence: channel 0 of a stereo packet, otherwise the whole packet.
-    const float* sel = samples;
-    std::size_t selCount = n;
-    if (captureChannels == 2) {
-        std::vector<float>& left = scratch.selected;
-        left.resize(n / 2);
-        std::size_t k = 0;
-        for (std::size_t i = 0; i + 1 < n; i += 2) left[k++] = samples[i];
-        sel = left.data();
-        selCount = k;
-    }
+    std::size_t selCount = 0;
+    const float* sel = selectedSequence(samples, n, captureChannels, selCount);
 
     std::vector<std::int16_t>& selPcm = scratch.selectedPcm;
     selPcm.resize(selCount);
@@ -123,14 +138,16 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
         spectrogramFeed.add(samples, frameCount, captureChannels, globalSampleRate);
     }
 
-    if (selCount > 0) {
-        float sum = 0.0f;
-        for (std::size_t i = 0; i < selCount; ++i) sum = sel[i] * sel[i] + sum;
-        float level = std::sqrt(sum / static_cast<float>(selCount));
-        if (level > 1.0f) level = 1.0f;
-        if (std::isnan(level)) level = 0.0f;  // a NaN sample must not reach the meter
-        currentLevel.store(level);
-    }
+    storeLevel(sel, selCount);
+    postAppMessage(hwnd, WM_APP_LEVEL_UPDATE);
+}
 
+void showCapturePacketLevel(const float* samples, std::uint32_t frameCount,
+                            std::int32_t captureChannels, HWND hwnd) {
+    const std::size_t n =
+        static_cast<std::uint32_t>(frameCount * static_cast<std::uint32_t>(captureChannels));
+    std::size_t selCount = 0;
+    const float* sel = selectedSequence(samples, n, captureChannels, selCount);
+    storeLevel(sel, selCount);
     postAppMessage(hwnd, WM_APP_LEVEL_UPDATE);
 }

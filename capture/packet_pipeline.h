@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-packet step of a recording: PCM16 to the WAV file, the waveform buffer, the FFT feed,
-// the spectrogram's feed, the RMS level and the level notification. Capture thread only.
+// the spectrogram's feed, the RMS level and the level notification; while paused, the level and
+// its notification alone. Capture thread only.
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -24,3 +25,9 @@ std::int16_t floatToPCM16(float x);
 void processCapturePacket(const float* samples, std::uint32_t frameCount,
                           std::int32_t captureChannels, std::ostream& file,
                           std::uint64_t& dataBytesWritten, HWND hwnd);
+
+// A packet read while the take is paused: only its RMS goes to currentLevel (as above) and
+// WM_APP_LEVEL_UPDATE is posted, so the meter keeps showing the input; the file, the views and
+// the analyses get nothing of it, and the take's counters stay.
+void showCapturePacketLevel(const float* samples, std::uint32_t frameCount,
+                            std::int32_t captureChannels, HWND hwnd);

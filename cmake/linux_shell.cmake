@@ -18,6 +18,7 @@ target_link_libraries(sonabel_pulse PUBLIC sonabel_core PkgConfig::SONABEL_PULSE
 add_library(sonabel_gtk_shell STATIC
   app/gtk_main_window.cpp
   app/gtk_level_meter.cpp
+  app/gtk_accessibility.cpp
   app/gtk_messaging.cpp
   app/gtk_debug_log.cpp
   app/gtk_save_dialog.cpp

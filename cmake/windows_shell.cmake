@@ -33,12 +33,15 @@ target_link_libraries(sonabel_wasapi PUBLIC sonabel_core ole32 uuid ksguid)
 add_library(sonabel_win32_shell STATIC
   app/win32_main_window.cpp
   app/win32_level_meter.cpp
+  app/win32_keyboard.cpp
+  app/win32_accessibility.cpp
   app/win32_messaging.cpp
   app/win32_save_dialog.cpp
   display/gl_views.cpp
   display/gl_views_win32.cpp
 )
-target_link_libraries(sonabel_win32_shell PUBLIC sonabel_display user32 gdi32 comdlg32)
+target_link_libraries(sonabel_win32_shell PUBLIC sonabel_display user32 gdi32 comdlg32 oleacc ole32
+                      oleaut32)
 # The Win32 files call the W functions by name; UNICODE makes the macros (IDC_ARROW) agree.
 target_compile_definitions(sonabel_win32_shell PUBLIC UNICODE _UNICODE)
 

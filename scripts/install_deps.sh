@@ -12,10 +12,13 @@ for g in "${groups[@]}"; do
     linux) ;;
     # PipeWire's run of the end-to-end test: pipewire-bin (the daemon; pw-profiler for
     # bench/capture_join.sh), wireplumber, pipewire-pulse, a session bus (dbus-daemon); setfacl (acl) for the export test of a file with an ACL.
+    # The screen-reader check: the AT-SPI bus and registry (at-spi2-core) and a client in Python
+    # (python3-gi, gir1.2-atspi-2.0).
     test) pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev pulseaudio pulseaudio-utils xvfb
                  xdotool imagemagick mpg123 libmpg123-dev sox ffmpeg lame x11-utils python3
                  libgl1-mesa-dri libglx-mesa0 fonts-dejavu-core openbox pipewire pipewire-bin
-                 wireplumber pipewire-pulse dbus-daemon acl) ;;
+                 wireplumber pipewire-pulse dbus-daemon acl at-spi2-core python3-gi
+                 gir1.2-atspi-2.0) ;;
     # The distribution's default clang (14 on Debian 12, 19 on Debian 13) and its compiler-rt
     # (libFuzzer and the sanitizer runtimes).
     fuzz) pkgs+=(clang libclang-rt-dev python3) ;;

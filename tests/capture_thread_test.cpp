@@ -310,6 +310,38 @@ TEST(CaptureThread, DeviceLossAndSkippedBuffers) {
     EXPECT_EQ(stopped.calls.end()[-2], "drain");
 }
 
+// Packets 2-4 come in a pause, 5 after Resume, 6 and 7 in a second pause, Stop after 6: the file
+// holds 0, 1 and 5 whole, joined, and was valid with every frame before the pause throughout it.
+TEST(CaptureThread, PausedPacketsAreReadAndDroppedWhileTheMeterGoesOn) {
+    TempDir dir;
+    const auto file = dir.file("paused.wav");
+    FakeScript script;
+    script.format = {2, 8000, SampleEncoding::Float, 32, 32};
+    std::vector<float> kept;
+    for (int p = 0; p < 8; ++p) {
+        const std::vector<float> s = p == 7 ? std::vector<float>(200, 0.5f) : stereoSamples(100, static_cast<float>(p));
+        if (p < 2 || p == 5) kept.insert(kept.end(), s.begin(), s.end());
+        script.packets.push_back(floatPacket(s, 2));
+    }
+    script.stopAfter = 7;
+    script.stopWhenDrained = false;
+    script.onPoll = [&] {
+        isPaused.store((script.released >= 2 && script.released < 5) || script.released >= 6);
+        EXPECT_TRUE(script.released != 3 || u32At(readFileBytes(file), 40) + 44 == readFileBytes(file).size());
+    };
+    const RunResult r = record(script, pathOf(file));
+    EXPECT_EQ(r.outcome, RecordingOutcome::Saved);
+    EXPECT_EQ(r.levelMessages, 8u);
+    EXPECT_EQ(currentLevel.load(), 0.5f) << "the meter shows the last packet, read in the pause";
+    const auto bytes = readFileBytes(file);
+    EXPECT_EQ(u32At(bytes, 40), bytes.size() - 44);
+    const auto data = dataOf(bytes);
+    ASSERT_EQ(data.size(), kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_EQ(data[i], floatToPCM16(kept[i])) << i;
+    std::lock_guard<std::mutex> lock(waveformMutex);
+    EXPECT_EQ(waveformBufferL.snapshot().size(), 300u) << "the views got the recorded packets only";
+}
+
 TEST(CaptureThread, StopsCleanlyAtTheSizeLimit) {
     TempDir dir;
     FakeScript script;

@@ -3,11 +3,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
+#include <tuple>
 #include <utility>
 
+#include "app/accessibility.h"
 #include "app/app_state.h"
 #include "app/commands.h"
+#include "app/keyboard.h"
 #include "capture/wav_header.h"
 #include "export/mp3_export.h"
 #include "app/level_meter.h"
@@ -31,6 +35,8 @@ public:
     std::vector<std::wstring> inputs;
     std::size_t chosenInput = 0;
     bool inputEnabled = true;
+    std::vector<std::wstring> announced;
+    std::vector<bool> pauseButton;   // each change of the Pause button: true = "Resume"
     bool failThreads = false;
     bool realThreads = false;
     bool spectrumViewFails = false;
@@ -52,7 +58,10 @@ public:
         chosenInput = chosen;
     }
     void enableInputList(bool enabled) override { inputEnabled = enabled; }
+    void announce(HWND, const std::wstring& text) override { announced.push_back(text); }
+    void showPauseButton(bool paused) override { pauseButton.push_back(paused); }
     void invalidateLevelMeter() override { events.push_back("invalidate"); }
+    void levelReadingChanged() override {}
     void destroyMainWindow() override { events.push_back("destroy-window"); }
     void postQuit() override { events.push_back("quit"); }
     void initGLFW() override { events.push_back("glfw-init"); }
@@ -350,6 +359,64 @@ TEST(Commands, PrivateMessagesCloseAndDestroy) {
     glRunning.store(true);
 }
 
+TEST(Commands, PauseHoldsATakeUntilResumeAndNothingElse) {
+    resetSharedState();
+    RecordingMessaging sink;
+    FakeShell shell;
+    // No take, one being prepared, one stopping: nothing to pause.
+    for (auto [recording, active] : {std::pair{false, false}, {false, true}, {true, false}}) {
+        isRecording.store(recording);
+        recordingThreadActive.store(active);
+        onCommand(shell, IDC_PAUSE);
+        EXPECT_FALSE(isPaused.load());
+    }
+    isRecording.store(true);
+    recordingThreadActive.store(true);
+    takeCounters.sampleRate.store(48000), takeCounters.channels.store(1);
+    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES), takeCounters.dataBytes.store(2 * 48000 * 83);
+    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    // Paused: the figures hold while the meter goes on; Resume; paused again, then Stop.
+    onCommand(shell, IDC_PAUSE);
+    EXPECT_TRUE(isPaused.load());
+    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    onCommand(shell, IDC_PAUSE);
+    takeCounters.dataBytes.store(2 * 48000 * 84);   // a second more: shown, not said
+    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    EXPECT_EQ(shell.activity, L"Recording 1:24 · 48 kHz, 1 channel · 7.6 MB");
+    onCommand(shell, IDC_PAUSE);
+    onStop();
+    onCommand(shell, IDC_PAUSE);   // stopping: stays paused, so what still comes is dropped
+    EXPECT_TRUE(isPaused.load());
+    recordingThreadActive.store(false);
+    onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::Saved));
+    EXPECT_FALSE(isPaused.load());
+    EXPECT_EQ(shell.pauseButton, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(shell.announced, (std::vector<std::wstring>{
+        L"Recording 1:23 · 48 kHz, 1 channel · 7.5 MB", L"Paused 1:23 · 48 kHz, 1 channel · 7.5 MB",
+        L"Recording 1:23 · 48 kHz, 1 channel · 7.5 MB", L"Paused 1:24 · 48 kHz, 1 channel · 7.6 MB",
+        L"Saved to: output.wav", L"Recorded 1:24 · 48 kHz, 1 channel · 7.6 MB"}));
+}
+
+TEST(Keyboard, MnemonicsTextsAndScreenOrder) {
+    const std::pair<char32_t, int> letters[] = {{U's', IDC_START_RECORDING}, {U'T', IDC_STOP},
+        {U'e', IDC_EXPORT_MP3}, {U'P', IDC_PAUSE}, {U'r', 0}, {U'x', 0}, {U'\u00E9', 0}};
+    for (auto [letter, id] : letters) EXPECT_EQ(mnemonicCommand(letter), id) << static_cast<unsigned>(letter);
+    EXPECT_EQ(buttonMnemonicText(IDC_START_RECORDING, L'&'), L"&Start Recording");
+    EXPECT_EQ(buttonMnemonicText(IDC_STOP, L'_'), L"S_top");
+    EXPECT_EQ(buttonMnemonicText(IDC_PAUSE, L'&', true), L"Resume");
+    // Rows by their vertical centres (a label 5 px lower in a 20 px row is in the same row).
+    const std::vector<ControlBox> boxes = {{370, 20, 90, 30}, {130, 300, 450, 30}, {20, 305, 100, 20},
+                                           {20, 20, 140, 30}, {180, 20, 80, 30}};
+    auto walk = [&](bool backwards, std::size_t steps) {   // from no focus
+        std::vector<int> seen;
+        for (int i = -1; seen.size() < steps;) seen.push_back(i = nextInScreenOrder(boxes, i, backwards));
+        return seen;
+    };
+    EXPECT_EQ(walk(false, 6), (std::vector<int>{3, 4, 0, 2, 1, 3}));
+    EXPECT_EQ(walk(true, 5), (std::vector<int>{1, 2, 0, 4, 3}));
+    EXPECT_EQ(nextInScreenOrder({}, -1, false), -1);
+}
+
 TEST(Commands, DisplayStartUpOrder) {
     resetSharedState();
     RecordingMessaging sink;
@@ -467,6 +534,8 @@ TEST(Commands, ActivityLineTexts) {
     EXPECT_EQ(wholePercent(2, 3), 66);
     EXPECT_EQ(wholePercent(0xFFFFFFFFull, 0x100000000ull), 99);
     EXPECT_EQ(exportProgressText(L"a.mp3", 42), L"Exporting a.mp3: 42 %");
+    EXPECT_EQ(announcementKey(L"Paused 1:05:09 · 44.1 kHz, 2 channels · Exporting b2.mp3: 7 %"),
+              L"Paused # · # kHz, # channels · Exporting b#.mp#: # %");
 }
 
 TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {
@@ -476,4 +545,13 @@ TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {
     for (const auto& [level, right] : table) EXPECT_EQ(levelBarRight(level, 0, 1160), right) << level;
     EXPECT_EQ(levelBarRight(0.1f, 20, 1180), 793) << "the bar starts at the left edge";
     EXPECT_EQ(levelBarRight(0.0f, 20, 1180), 20);
+    // What a screen reader hears: whole dB on the same scale, told at most four times a second.
+    const std::pair<float, int> readings[] = {{0.0f, -60}, {0.0009f, -60}, {0.354f, -9}, {0.3f, -10},
+                                              {1.0f, 0}, {4.0f, 0}, {std::nanf(""), -60}};
+    for (const auto& [level, dB] : readings) EXPECT_EQ(levelDecibels(level), dB) << level;
+    EXPECT_EQ(levelReadingText(-9), L"-9 dB");
+    LevelReadingPace pace;
+    const std::tuple<int, std::int64_t, bool> steps[] = {{-60, 1000, true}, {-9, 1100, false}, {-9, 1300, true},
+        {-12, 1400, false}, {-9, 1900, false}, {-12, 2000, true}, {-20, 2249, false}};
+    for (const auto& [dB, ms, due] : steps) EXPECT_EQ(pace.due(dB, ms), due) << ms;
 }

@@ -89,7 +89,10 @@ public:
     void setActivityText(const std::wstring& t) override { inner_.setActivityText(t); }
     void showInputList(const std::vector<std::wstring>& l, std::size_t c) override { inner_.showInputList(l, c); }
     void enableInputList(bool e) override { inner_.enableInputList(e); }
+    void announce(HWND line, const std::wstring& t) override { inner_.announce(line, t); }
+    void showPauseButton(bool paused) override { inner_.showPauseButton(paused); }
     void invalidateLevelMeter() override { inner_.invalidateLevelMeter(); }
+    void levelReadingChanged() override { inner_.levelReadingChanged(); }
     void destroyMainWindow() override { inner_.destroyMainWindow(); }
     void postQuit() override { inner_.postQuit(); }
     void initGLFW() override { inner_.initGLFW(); }
@@ -137,7 +140,7 @@ TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherT
     for (auto [control, want] : {std::pair{hwndStart, GdkRectangle{20, 20, 140, 30}},
          {hwndStop, {180, 20, 80, 30}}, {hwndExportMP3, {270, 20, 90, 30}}, {hwndStatus, {20, 60, 1160, 20}},
          {hwndVolumeMeter, {20, 90, 1160, 20}}, {hwndWaveformGLContainer, {20, 120, 1160, 80}},
-         {hwndSpectrumGLContainer, {20, 210, 1160, 80}}}) {
+         {hwndSpectrumGLContainer, {20, 210, 1160, 80}}, {hwndPause, {370, 20, 90, 30}}}) {
         GtkAllocation a;
         gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(control), &a);
         EXPECT_TRUE(gdk_rectangle_equal(&a, &want)) << a.x << "," << a.y << " " << a.width << "x" << a.height;

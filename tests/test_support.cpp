@@ -51,6 +51,7 @@ std::size_t RecordingMessaging::count(unsigned msg) const {
 void resetSharedState() {
     isRecording.store(false);
     recordingThreadActive.store(false);
+    isPaused.store(false);
     globalSampleRate = 44100;
     savePath = L"output.wav";
     currentLevel.store(0.0f);

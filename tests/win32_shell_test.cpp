@@ -6,6 +6,8 @@
 
 #include "app/win32_shell.h"
 
+#include <oleacc.h>
+
 #include <GLFW/glfw3.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <ios>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "analysis/spectrogram_analysis.h"
@@ -44,6 +47,7 @@ void pumpMessages() {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         if (msg.message == WM_QUIT) return;   // left for takeQuit
         PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        if (handleMainWindowKey(msg)) continue;   // as WinMain's loop does
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
@@ -202,6 +206,85 @@ TEST_F(Win32ShellTest, CommandsActOnTheLowWordAndIgnoreOtherIds) {
     EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_DOUBLECLICKED), 0), 0);
     EXPECT_FALSE(isRecording.load());
     EXPECT_TRUE(IsWindow(window));
+}
+
+// Keys as Windows queues them for the control with the focus; Shift through the thread's key state.
+void key(UINT msg, WPARAM vk, bool shift = false) {
+    BYTE state[256] = {};
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    PostMessageW(GetFocus(), msg, vk, msg == WM_SYSKEYDOWN ? 1 << 29 : 0);   // Alt held
+    pumpMessages();
+}
+
+TEST_F(Win32ShellTest, KeysMoveTheFocusInScreenOrderAndRunTheCommands) {
+    SetFocus(window);   // the first time: the first control in screen order
+    EXPECT_EQ(GetFocus(), hwndStart);
+    std::vector<HWND> order;
+    for (bool shift : {false, false, false, false, true}) key(WM_KEYDOWN, VK_TAB, shift), order.push_back(GetFocus());
+    EXPECT_EQ(order, (std::vector<HWND>{hwndStop, hwndExportMP3, hwndPause, hwndStart, hwndPause}));
+    isRecording.store(true);
+    recordingThreadActive.store(true);
+    key(WM_KEYDOWN, VK_SPACE);   // presses the focused Pause
+    EXPECT_TRUE(isPaused.load());
+    EXPECT_EQ(textOf(hwndPause), L"Resume");
+    key(WM_SYSKEYDOWN, 'P');
+    key(WM_SYSKEYDOWN, VK_F1);   // 0x70, 'p' in ASCII: no letter
+    EXPECT_FALSE(isPaused.load());
+    EXPECT_EQ(textOf(hwndPause), L"&Pause");
+    key(WM_SYSKEYDOWN, 'T');
+    EXPECT_FALSE(isRecording.load());
+    // Enter on Start: its Save As dialog opens (and is cancelled from another thread).
+    recordingThreadActive.store(false);
+    key(WM_KEYDOWN, VK_TAB);
+    bool dialogSeen = false;
+    std::thread canceller([&] {
+        for (int i = 0; i < 200 && !dialogSeen; ++i, Sleep(50)) {
+            DWORD pid = 0;
+            const HWND box = FindWindowW(L"#32770", nullptr);
+            if (box != nullptr && GetWindowThreadProcessId(box, &pid) && pid == GetCurrentProcessId())
+                dialogSeen = PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        }
+    });
+    key(WM_KEYDOWN, VK_RETURN);
+    canceller.join();
+    EXPECT_TRUE(dialogSeen);
+}
+
+// What a screen reader reads through MSAA: every control's name and role, the meter's live reading.
+// Windows' proxy gives a button and a static text their own roles; Wine's gives them a client's.
+TEST_F(Win32ShellTest, ScreenReadersFindEachControlsNameRoleAndTheMetersReading) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    SetWindowTextW(hwndActivity, L"Paused 0:01");
+    constexpr long BUTTON = ROLE_SYSTEM_PUSHBUTTON, TEXT = ROLE_SYSTEM_STATICTEXT;
+    const std::tuple<HWND, const wchar_t*, long> controls[] = {{hwndStart, L"Start Recording", BUTTON},
+        {hwndStop, L"Stop", BUTTON}, {hwndExportMP3, L"Export MP3", BUTTON}, {hwndPause, L"Pause", BUTTON},
+        {hwndStatus, L"Ready", TEXT}, {hwndActivity, L"Paused 0:01", TEXT}, {hwndVolumeMeter, L"Input level",
+        ROLE_SYSTEM_PROGRESSBAR}, {hwndWaveformGLContainer, L"Waveform and spectrum", ROLE_SYSTEM_CHART},
+        {hwndSpectrumGLContainer, L"Spectrogram", ROLE_SYSTEM_CHART}};
+    VARIANT self{}, role{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    auto said = [](BSTR text) { std::wstring s = text ? text : L"(none)"; SysFreeString(text); return s; };
+    for (const auto& [control, name, expectedRole] : controls) {
+        IAccessible* a = nullptr;
+        ASSERT_TRUE(SUCCEEDED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                         __uuidof(IAccessible), reinterpret_cast<void**>(&a))));
+        BSTR text = nullptr;
+        a->get_accName(self, &text);
+        EXPECT_EQ(said(text), name);
+        a->get_accRole(self, &role);
+        const bool standard = expectedRole == BUTTON || expectedRole == TEXT;
+        EXPECT_TRUE(role.lVal == expectedRole || (standard && role.lVal == ROLE_SYSTEM_CLIENT)) << role.lVal;
+        if (control == hwndVolumeMeter) {
+            currentLevel.store(0.354f);
+            text = nullptr;
+            a->get_accValue(self, &text);
+            EXPECT_EQ(said(text), L"-9 dB");
+        }
+        a->Release();
+    }
+    CoUninitialize();
 }
 
 TEST_F(Win32ShellTest, CloseWaitsForTheCaptureThreadThenDestroysAndQuits) {

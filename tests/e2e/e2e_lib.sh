@@ -30,10 +30,14 @@ expect_exit_0() {
   expect "$1: process exits with status 0 (got ${code:-none})" [ "$code" = 0 ]
   app_pid=""
 }
-# recorded_within WAV CHOSEN STARTED STOPPING STOPPED: stamps that err to the safe side, so load only
-# widens the span; 0.2 s for the sound server's last block, sent late or not at all.
+# recorded_within WAV CHOSEN STARTED STOPPING STOPPED [PAUSED RESUMED]: stamps that err to the safe
+# side (load only widens the span); 0.2 s for the server's last block, sent late or not at all. A
+# pause's "sent seen" stamps (command, line): its stretch is absent, +-0.3 s for audio in transit.
 recorded_within() {
-  awk -v w="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" 'BEGIN { lo = c - b - 0.2; hi = d - a + 0.2
+  local p=(${6:-0 0} ${7:-0 0})
+  awk -v w="$1" -v a="$2" -v b="$3" -v c="$4" -v d="$5" -v ps="${p[0]}" -v pn="${p[1]}" \
+      -v rs="${p[2]}" -v rn="${p[3]}" 'BEGIN { lo = c - b - 0.2; hi = d - a + 0.2
+    if (rn > 0) { lo -= rn - ps + 0.3; hi -= rs - pn - 0.3 }
     printf "     WAV %.3f s, source delivered %.3f to %.3f s\n", w, lo, hi; exit !(w >= lo && w <= hi) }'
 }
 # expect_survives_kill WHAT FILE ELAPSED: a recording whose process was killed ELAPSED seconds

@@ -241,6 +241,45 @@ import -window root "$artifacts/after-first-close.png"
 check_wav "close while recording" "$closing"
 close_app "close while recording"
 
+# --- A take by the keyboard alone (xdotool key): Alt+S starts it, Alt+P pauses and resumes it,
+# --- Tab, Shift+Tab and Return press Stop. What a screen reader finds meanwhile over the AT-SPI
+# --- bus, as in a desktop session (GTK's bridge to it, which the other runs leave out).
+start_a11y_bus && unset NO_AT_BRIDGE && start_app keyboard || exit 1
+walk() { /usr/bin/python3 "$here/atspi_walk.py" 2>/dev/null; }
+keys() { xdotool windowfocus --sync "$win" && xdotool key --delay 100 "$@"; }
+expect "screen reader: the window is found over AT-SPI" until_true 20 eval 'tree=$(walk)'
+for control in "push button|Start Recording|" "push button|Stop|" "push button|Export MP3|" \
+               "push button|Pause|" "status bar|Ready|" "level bar|Input level|-60 (-60 dB)" \
+               "chart|Waveform and spectrum|" "chart|Spectrogram|"; do
+  expect "screen reader: finds $control" grep -qxF "$control" <<<"$tree"
+done
+keyed="$out/keyed take.wav"
+keys alt+s
+expect "keyboard: Alt+S opens the Save As dialog, which takes the typed path and Return" choose_path "$keyed"
+until_true 10 test -e "$keyed"; started=$(now)
+sleep 1
+level_moved() { grep -q '^level bar|Input level|-[0-5]\?[0-9] (' <<<"$(walk)"; }   # all of it read
+expect "screen reader: the meter's reading follows the input (above -60 dB)" until_true 5 level_moved
+shown() { tail -n 1 "$activity" | sed -n 's/^\(Recording\|Paused\) \([0-9]*\):\([0-9][0-9]\) · 48 kHz, 1 channel · [0-9.]* MB$/\2 \3/p' | awk '{ print $1 * 60 + $2 }'; }
+paused=("$(now)"); keys alt+p
+expect "pause: Alt+P, and the activity line says Paused" until_true 5 activity_has "^Paused [0-9]*:[0-9][0-9] · 48 kHz"
+paused+=("$(now)"); sleep 0.5; held=$(shown)
+expect "screen reader: the Pause button reads Resume" eval 'grep -qxF "push button|Resume|" <<<"$(walk)"'
+sleep 3
+expect "pause: the take's length holds for 3 s (${held:-no} s, then $(shown) s)" eval '[ "$(shown)" -le $((held + 1)) ]'
+resumed=("$(now)"); keys alt+p
+expect "resume: Alt+P again, and the take records on" until_true 5 activity_has "^Recording "
+resumed+=("$(now)"); sleep 1
+stopping=$(now); keys Tab Tab Tab shift+Tab shift+Tab Return   # Start -> Pause -> back to Stop
+expect "keyboard: Tab, Shift+Tab and Return press Stop" until_true 10 status_is "Saved to: $keyed"; stopped=$(now)
+check_wav keyboard "$keyed"
+expect "pause: the WAV lacks the paused stretch" recorded_within "$(field duration "$wavinfo")" "$chosen_at" "$started" \
+  "$stopping" "$stopped" "${paused[*]}" "${resumed[*]}"
+keys alt+e
+expect "keyboard: Alt+E opens the Save As dialog" cancel_dialog "$(find_window '^Save As$' 10)"
+close_app keyboard
+stop_a11y_bus; export NO_AT_BRIDGE=1
+
 # --- The process is killed (SIGKILL) 5.5 s into a recording: the header written during the
 # --- recording makes the file readable.
 start_app kill || exit 1

@@ -251,7 +251,24 @@ stop_xvfb() {
   stop_pid XVFB_PID
 }
 
+# The accessibility bus of a desktop session (AT-SPI): a bus and a registry of its own, named by
+# AT_SPI_BUS_ADDRESS for the programs started next (GTK's bridge in the app, the test's client).
+A11Y_BUS_PID="" A11Y_REGISTRY_PID=""
+start_a11y_bus() {
+  services_dir
+  local bus="$SERVICES_DIR/a11y-bus" log="$SERVICES_DIR/a11y-registry.log"
+  dbus-daemon --config-file=/usr/share/defaults/at-spi2/accessibility.conf --address="unix:path=$bus" \
+    --nofork --nopidfile >"$SERVICES_DIR/a11y-bus.log" 2>&1 &
+  A11Y_BUS_PID=$!
+  wait_for 10 "$A11Y_BUS_PID" test -S "$bus" && export AT_SPI_BUS_ADDRESS="unix:path=$bus" || return 1
+  /usr/libexec/at-spi2-registryd >"$log" 2>&1 &
+  A11Y_REGISTRY_PID=$!
+  wait_for 10 "$A11Y_REGISTRY_PID" grep -q "is running" "$log"
+}
+stop_a11y_bus() { stop_pid A11Y_REGISTRY_PID; stop_pid A11Y_BUS_PID; unset AT_SPI_BUS_ADDRESS; }
+
 stop_services() {
+  stop_a11y_bus
   stop_pulse
   stop_xvfb
   [ -z "$SERVICES_DIR" ] || rm -rf "$SERVICES_DIR"

@@ -3,11 +3,12 @@
 // Windows end-to-end test (run under Wine next to the app). One action per run; exit status 0
 // when the action succeeded. Paths may be given as Unix paths; they become Z:\... paths.
 //   win32_driver wait-window SECONDS      the main window exists
-//   win32_driver layout                   window, eight controls and GL views as laid out
+//   win32_driver layout                   window, nine controls and GL views as laid out
 //   win32_driver origin                   prints the client area's screen position "X Y"
 //   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
 //   win32_driver start-cancel             clicks Start, cancels the dialog
-//   win32_driver stop | close             clicks Stop / asks the window to close
+//   win32_driver stop | pause | close     clicks Stop / Pause (or Resume) / asks the window to close
+//   win32_driver text ID                  prints the text of the control with that id
 //   win32_driver kill                     TerminateProcess of the window's process (a crash);
 //                                         prints the Unix time of the call
 //   win32_driver status                   prints the status line (UTF-8)
@@ -22,6 +23,7 @@
 
 #include <cstdio>
 #include <cwctype>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@ namespace {
 constexpr int CMB13 = 0x47c;   // Save As dialog: file name combo box
 constexpr int EDT1 = 0x480;    // Save As dialog: file name edit (older layout)
 constexpr DWORD CHILD = WS_CHILD | WS_VISIBLE;
+constexpr DWORD BUTTON = CHILD | WS_TABSTOP;
 
 int failures = 0;
 
@@ -123,14 +126,15 @@ struct Expected {
 
 int layout(HWND main) {
     const Expected controls[] = {
-        {L"BUTTON", L"Start Recording", CHILD, 20, 20, 140, 30, 1},
-        {L"BUTTON", L"Stop", CHILD, 180, 20, 80, 30, 2},
-        {L"BUTTON", L"Export MP3", CHILD, 270, 20, 90, 30, 10},
+        {L"BUTTON", L"&Start Recording", BUTTON, 20, 20, 140, 30, 1},
+        {L"BUTTON", L"S&top", BUTTON, 180, 20, 80, 30, 2},
+        {L"BUTTON", L"&Export MP3", BUTTON, 270, 20, 90, 30, 10},
         {L"STATIC", L"Ready", CHILD, 20, 60, 1160, 20, 0},
         {L"STATIC", L"", CHILD | SS_OWNERDRAW, 20, 90, 1160, 20, 3},
         {L"STATIC", L"", CHILD, 20, 120, 1160, 80, 1101},
         {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
         {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 580, 20, 600, 30, 11},
+        {L"BUTTON", L"&Pause", BUTTON, 370, 20, 90, 30, 14},
         {L"STATIC", L"Record from:", CHILD | SS_NOPREFIX, 20, 305, 100, 20, 12},
         // The drop-down's text is its chosen entry, the default input with the device's name.
         // (WS_VSCROLL goes to its list.)
@@ -145,10 +149,10 @@ int layout(HWND main) {
            "main window: outer size 1200 x 1400 (got " + std::to_string(outer.right - outer.left) +
                " x " + std::to_string(outer.bottom - outer.top) + ")");
     const std::vector<HWND> children = directChildren(main);
-    const std::size_t count = sizeof controls / sizeof controls[0];
-    expect(children.size() == count, "main window: " + std::to_string(count) + " controls (got " +
-                                          std::to_string(children.size()) + ")");
-    for (std::size_t i = 0; i < children.size() && i < count; ++i) {
+    const std::size_t n = std::size(controls);
+    expect(children.size() == n, "main window: " + std::to_string(n) + " controls (got " +
+                                     std::to_string(children.size()) + ")");
+    for (std::size_t i = 0; i < children.size() && i < n; ++i) {
         const Expected& e = controls[i];
         const HWND c = children[i];
         const RECT r = rectIn(c, main);
@@ -292,6 +296,11 @@ int main() {
     }
     if (action == L"start-cancel") return chooseThrough(main, 1, nullptr);
     if (action == L"stop") return PostMessageW(main, WM_COMMAND, 2, 0) ? 0 : 1;
+    if (action == L"pause") return PostMessageW(main, WM_COMMAND, 14, 0) ? 0 : 1;
+    if (action == L"text") {
+        std::printf("%s\n", utf8(textOf(GetDlgItem(main, _wtoi(arg.c_str())))).c_str());
+        return 0;
+    }
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
     if (action == L"kill") {
         DWORD pid = 0;

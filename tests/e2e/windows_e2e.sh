@@ -61,7 +61,7 @@ start_xvfb || exit 1
 start_app main || exit 1
 layout=$(drive layout); layout_ok=$?
 echo "$layout" | sed 's/^/     /'
-expect "layout: window, eight controls and both GL views as laid out" [ "$layout_ok" = 0 ]
+expect "layout: window, nine controls and both GL views as laid out" [ "$layout_ok" = 0 ]
 
 expect "cancel: the Save As dialog opens and cancels" drive_quiet start-cancel
 sleep 0.5
@@ -98,20 +98,32 @@ expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")
 expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
 
 closing="$out/closing.wav"
+chosen_at=$(now)
 expect "close: Save As takes the path" drive_quiet start "$closing"
-until_true 10 test -e "$closing"
+until_true 10 test -e "$closing"; started=$(now)
 # The activity line counts the take's length from the frames written: it advances. (Not in the
 # first take, whose level the meter check compares with the whole file's.)
 first=$(drive activity "Recording " 10 | sed -n 's/^Recording \([0-9]*\):\([0-9][0-9]\) from [^·]* · 48 kHz, 1 channel · [0-9.]* MB\( · .*\)\{0,1\}$/\1 \2/p' | awk '{ print $1 * 60 + $2 }')
 next=$(printf 'Recording %d:%02d from ' $(((first + 1) / 60)) $(((first + 1) % 60)))
 expect "record: the activity line shows the take's length (${first:-no} s), input, format and size, and advances" \
   eval '[ -n "$first" ] && drive_quiet activity "$next" 10'
-drive_quiet close
+# Paused for 3 s: the line and the button say so; the file lacks the pause.
+paused=("$(now)"); drive_quiet pause
+expect "pause: the activity line says Paused" drive_quiet activity "Paused " 10
+paused+=("$(now)")
+expect "pause: the Pause button reads Resume" [ "$(drive text 14)" = "Resume" ]
+sleep 3
+resumed=("$(now)"); drive_quiet pause
+expect "resume: the take records on" drive_quiet activity "Recording " 10
+resumed+=("$(now)"); sleep 1
+stopping=$(now); drive_quiet close
 expect "close while recording: status shows Saved to: and the path" \
-  drive_quiet wait-status "Saved to: $(winpath "$closing")" 10
+  drive_quiet wait-status "Saved to: $(winpath "$closing")" 10; stopped=$(now)
 expect "close while recording: the window stays open" drive_quiet wait-window 0
 import -window root "$artifacts/after-first-close.png"
 check_wav "close while recording" "$closing"
+expect "pause: the WAV lacks the paused stretch" recorded_within "$(field duration "$wavinfo")" "$chosen_at" \
+  "$started" "$stopping" "$stopped" "${paused[*]}" "${resumed[*]}"
 drive_quiet close
 expect_exit_0 "close while recording, then close" 60
 stop_wine

@@ -17,6 +17,11 @@ ensure_wineprefix() {
       echo "creating the Wine prefix $WINEPREFIX" >&2
       wineboot -i >"$WINEPREFIX.log" 2>&1 || { cat "$WINEPREFIX.log" >&2; exit 1; }
       wineserver -w
+      # Documents & co. of the prefix's own: Wine links them to $HOME, a test's private home when
+      # with_services.sh made the prefix, in which a later Save As dialog would take no name.
+      for link in "$WINEPREFIX"/drive_c/users/*/*; do
+        [ ! -L "$link" ] || { rm "$link" && mkdir "$link"; }
+      done
     fi
   ) 9>"$WINEPREFIX.lock"
 }

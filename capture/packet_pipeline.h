@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-packet step of a recording: PCM16 to the WAV file, the waveform buffer, the FFT feed,
-// the spectrogram's feed, the RMS level and the level notification. Capture thread only.
+// the spectrogram's feed, the RMS level and the level notification. Capture thread only; the
+// display part (showPacket) is also the playback thread's, never at the same time as a capture
+// thread's (the playback ends before a take starts and cannot start during one).
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -24,3 +26,11 @@ std::int16_t floatToPCM16(float x);
 void processCapturePacket(const float* samples, std::uint32_t frameCount,
                           std::int32_t captureChannels, std::ostream& file,
                           std::uint64_t& dataBytesWritten, HWND hwnd);
+
+// The display part of processCapturePacket, for audio that is not written to a file (a take
+// played back): the selected sequence to waveformBufferL and fftInputBuffer (analysed at
+// `sampleRate`), channel 0's frames to spectrogramFeed, the RMS to currentLevel, then `message`
+// with `wParam` posted to hwnd. Same rules and scratch storage as processCapturePacket, which
+// calls it with globalSampleRate and WM_APP_LEVEL_UPDATE. Capture or playback thread.
+void showPacket(const float* samples, std::uint32_t frameCount, std::int32_t channels,
+                std::int32_t sampleRate, HWND hwnd, unsigned message, std::uintptr_t wParam);

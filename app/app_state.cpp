@@ -10,6 +10,7 @@ HWND hwndWaveformGLContainer = nullptr;
 HWND hwndSpectrumGLContainer = nullptr;
 HWND hwndExportMP3 = nullptr;
 HWND hwndActivity = nullptr;
+HWND hwndPlay = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};

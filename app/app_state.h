@@ -40,6 +40,7 @@ extern HWND hwndWaveformGLContainer;
 extern HWND hwndSpectrumGLContainer;
 extern HWND hwndExportMP3;
 extern HWND hwndActivity;   // the activity line, created after the seven controls above
+extern HWND hwndPlay;       // the Play button, created after the activity line
 
 // Set by the capture thread once its file is open; cleared by Stop, close and the done message.
 extern std::atomic<bool> isRecording;

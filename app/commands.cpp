@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "app/messaging.h"
 #include "capture/capture_thread.h"
+#include "capture/playback_thread.h"
 #include "export/mp3_export.h"
 
 bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd) {
@@ -19,7 +20,34 @@ bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd) 
     }
 }
 
+bool MainWindowShell::startPlaybackThread(const std::wstring& path, HWND hwnd, std::uintptr_t playbackId) {
+    notePlaybackStarted();
+    try {
+        std::thread([path, hwnd, playbackId] {
+            playWavFile(path, hwnd, playbackId);
+            notePlaybackFinished();
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        notePlaybackFinished();
+        return false;
+    }
+}
+
 namespace {
+
+// The file the running playback plays, for its status line (a later Start changes savePath).
+std::wstring playbackPath;
+
+void clearDisplayBuffers() {
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.clear();
+    }
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    spectrumBuffer.clear();
+    spectrogramHistory.clear();
+}
 
 // An export's progress and end, posted to the main window under the export's id.
 class PostedExportProgress final : public ExportProgress {
@@ -94,6 +122,7 @@ void onCommand(MainWindowShell& shell, std::uintptr_t wParam) {
         case IDC_START_RECORDING: onStartRecording(shell); break;
         case IDC_STOP: onStop(); break;
         case IDC_EXPORT_MP3: onExportMP3(shell); break;
+        case IDC_PLAY: onPlay(shell); break;
         default: break;
     }
 }
@@ -103,6 +132,7 @@ void onStartRecording(MainWindowShell& shell) {
     // The user is using the window again: a close that waited for an export no longer stands
     // (it would end this take when the export is done, or close the window under the dialog).
     cancelWaitingClose(shell);
+    endPlayback();   // before the dialog: the take may be recorded into the file being played
     const std::wstring path = shell.browseSavePath();
     if (path.empty()) return;
     // Creating the file would truncate the source under a running export; the export's rename
@@ -113,22 +143,35 @@ void onStartRecording(MainWindowShell& shell) {
     }
     // The views show this take from now on; a cancelled or refused Start leaves the last take
     // on them, as the activity line does.
-    {
-        std::lock_guard<std::mutex> lock(waveformMutex);
-        waveformBufferL.clear();
-    }
-    {
-        std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer.clear();
-        spectrogramHistory.clear();
-    }
+    clearDisplayBuffers();
     savePath = path;
     activityLine.takeStarted();
     showActivity(shell);
     if (!shell.startRecordingThread(savePath, hwndMain)) shell.setStatusText(CAPTURE_THREAD_FAILED_TEXT);
 }
 
-void onStop() { isRecording.store(false); }
+void onStop() {
+    isRecording.store(false);
+    endPlayback();
+}
+
+void onPlay(MainWindowShell& shell) {
+    if (isRecording.load() || recordingThreadActive.load()) return;
+    cancelWaitingClose(shell);
+    if (activityLine.playback() != 0) {
+        endPlayback();   // its done message puts the take's figures back on the activity line
+        return;
+    }
+    const std::uintptr_t id = beginPlayback();
+    // The views show the playback from its start, as they show a take from Start.
+    clearDisplayBuffers();
+    playbackPath = savePath;
+    activityLine.playbackStarted(id);
+    if (!shell.startPlaybackThread(playbackPath, hwndMain, id)) {
+        activityLine.playbackEnded(id);
+        shell.setStatusText(PLAYBACK_THREAD_FAILED_TEXT);
+    }
+}
 
 void onExportMP3(MainWindowShell& shell) {
     cancelWaitingClose(shell);
@@ -159,6 +202,20 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
         isRecording.store(false);
         return true;
     }
+    if (msg == WM_APP_PLAYBACK_PROGRESS) {
+        if (wParam != activityLine.playback()) return true;   // one that was ended since
+        shell.invalidateLevelMeter();
+        const PlaybackFigures f = publishedPlaybackFigures();
+        if (activityLine.playbackProgressed(wParam, f.playedFrames, f.totalFrames, f.sampleRate)) showActivity(shell);
+        return true;
+    }
+    if (msg == WM_APP_PLAYBACK_DONE) {
+        if (!activityLine.playbackEnded(exportMessageId(wParam))) return true;
+        const std::wstring status = playbackStatusText(exportMessageValue(wParam), playbackPath);
+        if (!status.empty()) shell.setStatusText(status);
+        showActivity(shell);
+        return true;
+    }
     if (msg == WM_APP_EXPORT_PROGRESS) {
         if (activityLine.exportProgressed(exportMessageId(wParam), static_cast<int>(exportMessageValue(wParam))))
             showActivity(shell);
@@ -178,6 +235,7 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
 
 void onClose(MainWindowShell& shell) {
     isRecording.store(false);
+    endPlayback();
     if (recordingThreadActive.load()) return;  // the file is being finalised; close again later
     if (activityLine.exporting() && !activityLine.closing()) {
         activityLine.closeRequested();
@@ -215,4 +273,29 @@ std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& p
             break;
     }
     return L"Recording failed: an unexpected error ended the recording.";
+}
+
+std::wstring playbackStatusText(unsigned outcome, const std::wstring& path) {
+    switch (static_cast<PlaybackOutcome>(outcome)) {
+        case PlaybackOutcome::Finished:
+        case PlaybackOutcome::Stopped:
+            return {};
+        case PlaybackOutcome::BadFileName:
+            return L"Playback failed: the file name contains characters that cannot be opened.";
+        case PlaybackOutcome::OpenFailed:
+            return L"Playback failed: could not open " + path;
+        case PlaybackOutcome::NotRecorderWav:
+            return L"Playback failed: " + path + L" is not a 16-bit PCM WAV file.";
+        case PlaybackOutcome::UnsupportedFormat:
+            return L"Playback failed: the sample rate or channel count of " + path + L" cannot be played.";
+        case PlaybackOutcome::NoDevice:
+            return L"Playback failed: no audio output device could be opened.";
+        case PlaybackOutcome::DeviceLost:
+            return L"Playback stopped: the audio output device stopped playing.";
+        case PlaybackOutcome::ReadFailed:
+            return L"Playback stopped: reading " + path + L" failed.";
+        case PlaybackOutcome::InternalError:
+            break;
+    }
+    return L"Playback failed: an unexpected error ended the playback.";
 }

@@ -15,6 +15,7 @@ constexpr int IDC_STOP = 2;
 constexpr int IDC_VOLUME_METER = 3;
 constexpr int IDC_EXPORT_MP3 = 10;
 constexpr int IDC_ACTIVITY = 11;   // the activity line (app/activity_line.h)
+constexpr int IDC_PLAY = 15;
 constexpr int IDC_WAVEFORM_GL = 1101;
 constexpr int IDC_SPECTRUM_GL = 1102;
 
@@ -51,6 +52,9 @@ public:
     virtual bool startRecordingThread(const std::wstring& path, HWND hwnd);
     virtual bool startExportThread(const std::wstring& destination, const std::wstring& source,
                                    std::uintptr_t exportId);
+    // The default runs playWavFile (capture/playback_thread.h) on a std::thread, counted by
+    // notePlaybackStarted/Finished so the process can wait for it before it exits.
+    virtual bool startPlaybackThread(const std::wstring& path, HWND hwnd, std::uintptr_t playbackId);
 };
 
 // Start-up after the main window and its controls exist: GLFW, the waveform view, then the
@@ -61,13 +65,17 @@ void startDisplay(MainWindowShell& shell);
 // WM_COMMAND: the id is the low 16 bits of wParam; any notification code acts as a click.
 void onCommand(MainWindowShell& shell, std::uintptr_t wParam);
 void onStartRecording(MainWindowShell& shell);
+// Stop ends a take and a playback alike.
 void onStop();
 void onExportMP3(MainWindowShell& shell);
+// Play: the last take (savePath, the file Export MP3 converts) from its start, the views cleared
+// as at Start and following it; during a playback it ends that one; during a take it does nothing.
+void onPlay(MainWindowShell& shell);
 
 // The private messages; returns false for other message numbers.
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam);
 
-// A close request; the window stays while a capture thread is alive. While exports run, the
+// A close request ends a playback; the window stays while a capture thread is alive. While exports run, the
 // first request leaves it open, saying it closes once they are done (it then does); a second one
 // closes it at once (the process still completes the MP3s before it exits). Start Recording or
 // Export MP3 pressed while it waits cancels that wait: the window stays until closed again.
@@ -79,3 +87,9 @@ void onDestroy(MainWindowShell& shell);
 std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path);
 constexpr wchar_t CAPTURE_THREAD_FAILED_TEXT[] =
     L"Recording failed: the capture thread could not be started.";
+
+// The status line after a playback of `path` ended (`outcome`: a PlaybackOutcome); empty when it
+// played to its end or was stopped, which leave the status line as it is.
+std::wstring playbackStatusText(unsigned outcome, const std::wstring& path);
+constexpr wchar_t PLAYBACK_THREAD_FAILED_TEXT[] =
+    L"Playback failed: the playback thread could not be started.";

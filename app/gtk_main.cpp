@@ -12,6 +12,8 @@
 #include "app/gtk_shell.h"
 #include "app/malloc_tuning.h"
 #include "capture/capture_thread.h"
+#include "capture/playback_thread.h"
+#include "capture/pulse_playback.h"
 #include "capture/pulse_source.h"
 #include "export/mp3_export.h"
 
@@ -80,6 +82,7 @@ int main() {
     static GtkMessaging messaging(shell);
     installPlatformMessaging(&messaging);
     setCaptureSourceFactory(makePulseCaptureSource);
+    setPlaybackOutputFactory(makePulsePlaybackOutput);
 
     shell.create();
     shell.show();
@@ -89,6 +92,7 @@ int main() {
     if (shell.alive()) gtk_main();   // until the window is destroyed (onDestroy -> postQuit)
     if (glRenderThread.joinable()) glRenderThread.join();
 
+    waitForPlaybackThreads();   // ended by the close; each takes a poll to see it
     finishRunningExports();
     return 0;
 }

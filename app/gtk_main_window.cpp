@@ -133,8 +133,9 @@ void GtkMainWindowShell::create() {
     g_object_set_data(G_OBJECT(activity_), CONTROL_ID_KEY, GINT_TO_POINTER(IDC_ACTIVITY));
     place(fixed, activity_, ACTIVITY_X, 20, ACTIVITY_WIDTH, 30);
     hwndActivity = asHwnd(activity_);
+    hwndPlay = asHwnd(button(fixed, "Play", IDC_PLAY, 470, 20, 90, click, this));
     for (HWND control : {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
-                         hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity})
+                         hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity, hwndPlay})
         fixControlSize(control, css);
     g_object_unref(css);   // each style context keeps its own reference
     hwndMain = asHwnd(window_);

@@ -26,8 +26,8 @@ public:
     // it (a hook for the end-to-end tests, which cannot read a label's text from outside).
     explicit GtkMainWindowShell(std::string statusLogPath, std::string activityLogPath = "");
 
-    // Creates the window, its seven controls and the activity line, stores their handles in the
-    // hwnd* globals.
+    // Creates the window, its seven controls, the activity line and Play, stores their handles
+    // in the hwnd* globals.
     void create();
     // Shows the window and waits until its X windows exist on the server (the GL views are
     // reparented into them next).

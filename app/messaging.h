@@ -12,6 +12,9 @@ constexpr unsigned WM_APP_RECORDING_DONE = 0x8002;   // WM_APP + 2; wParam = Rec
 // From an export thread; wParam = exportMessageParam(the export's id, value).
 constexpr unsigned WM_APP_EXPORT_PROGRESS = 0x8003;  // WM_APP + 3; value = whole percent read
 constexpr unsigned WM_APP_EXPORT_DONE = 0x8004;      // WM_APP + 4; value = 1 saved, 0 failed
+// From a playback thread (capture/playback_thread.h); the id is the playback's.
+constexpr unsigned WM_APP_PLAYBACK_PROGRESS = 0x8006;  // WM_APP + 6; wParam = the id
+constexpr unsigned WM_APP_PLAYBACK_DONE = 0x8007;      // WM_APP + 7; value = PlaybackOutcome
 // The id and a value below 256 in one wParam (lParam does not reach every shell's handler).
 constexpr std::uintptr_t exportMessageParam(std::uintptr_t id, unsigned value) { return id << 8 | (value & 0xFF); }
 constexpr std::uintptr_t exportMessageId(std::uintptr_t wParam) { return wParam >> 8; }

@@ -9,6 +9,8 @@
 #include "app/app_state.h"
 #include "app/win32_shell.h"
 #include "capture/capture_thread.h"
+#include "capture/playback_thread.h"
+#include "capture/wasapi_playback.h"
 #include "capture/wasapi_source.h"
 #include "export/mp3_export.h"
 
@@ -46,6 +48,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     static Win32Messaging messaging;
     installPlatformMessaging(&messaging);
     setCaptureSourceFactory(makeWasapiCaptureSource);
+    setPlaybackOutputFactory(makeWasapiPlaybackOutput);
 
     registerMainWindowClass(hInstance);
     hwndMain = createMainWindow(hInstance);   // WM_CREATE makes the seven controls
@@ -53,6 +56,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     startDisplay(mainWindowShell());   // GLFW, the waveform view, the spectrum view, render thread
     runMessageLoop();                  // until WM_DESTROY posts the quit message
 
+    waitForPlaybackThreads();   // ended by the close; each takes a poll to see it
     finishRunningExports();
     return 0;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Win32 main window: class, window, the seven controls and the activity line, and the window procedure, which
-// only translates messages into the portable command logic (app/commands.h). GUI thread only.
+// The Win32 main window: class, window, the seven controls, the activity line and Play, and the
+// window procedure, which only translates messages into the portable command logic
+// (app/commands.h). GUI thread only.
 #include "app/app_state.h"
 #include "app/save_dialog.h"
 #include "app/win32_shell.h"
@@ -35,6 +36,7 @@ void createControls(HWND parent) {
     hwndActivity = createControl(parent, L"STATIC", L"",
                                  CHILD_STYLE | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS,
                                  ACTIVITY_X, 20, ACTIVITY_WIDTH, 30, IDC_ACTIVITY);
+    hwndPlay = createControl(parent, L"BUTTON", L"Play", CHILD_STYLE, 470, 20, 90, 30, IDC_PLAY);
 }
 
 }  // namespace
@@ -68,12 +70,14 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             hwndMain = hwnd;
             return 0;
         case WM_COMMAND:
-            onCommand(shell, wParam);   // ids other than the three buttons are ignored
+            onCommand(shell, wParam);   // ids other than the four buttons are ignored
             return 0;
         case WM_APP_LEVEL_UPDATE:
         case WM_APP_RECORDING_DONE:
         case WM_APP_EXPORT_PROGRESS:
         case WM_APP_EXPORT_DONE:
+        case WM_APP_PLAYBACK_PROGRESS:
+        case WM_APP_PLAYBACK_DONE:
             onAppMessage(shell, msg, wParam);
             return 0;
         case WM_CLOSE:

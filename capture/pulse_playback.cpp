@@ -6,6 +6,7 @@
 // the debug output: the playback's outcome reaches the status line.
 #include "capture/pulse_playback.h"
 
+#include <chrono>
 #include <climits>
 #include <cstddef>
 
@@ -45,7 +46,9 @@ private:
     PulseConnection server_;
     pa_stream* stream_ = nullptr;
     bool connected_ = false;
-    pa_operation* drain_ = nullptr;   // finish(): done once everything written has been played
+    pa_operation* drain_ = nullptr;   // finish(): plays out what is queued, however little
+    bool drained_ = false;            // the drain was acknowledged; all is heard at heardAt_
+    std::chrono::steady_clock::time_point heardAt_{};
     std::size_t frameBytes_ = 0;
     std::uint64_t rate_ = 0;
     std::uint64_t written_ = 0;
@@ -124,24 +127,42 @@ CaptureResult PulsePlaybackOutput::playedFrames(std::uint64_t& frames) {
     frames = 0;
     PulseLock lock(server_.loop());
     if (!healthy()) return PULSE_E_FAIL;
-    if (drain_ != nullptr && pa_operation_get_state(drain_) == PA_OPERATION_DONE) {
-        frames = written_;
-        return 0;
+    // Once draining, the timing is asked for at every poll (the automatic updates come only every
+    // second or so, and the interpolation stops when the stream runs dry). Disconnecting as soon
+    // as the drain is acknowledged would cut off the last frames, up to the sink's latency of
+    // them: the sink drops what it has not played yet.
+    if (drain_ != nullptr) {
+        // Acknowledged once the sink holds the last frames in its buffer, whose latency then says
+        // when they are heard; the stream's time never gets there by itself (the sink goes on
+        // filling its buffer, with silence, and the time counts back from the buffer's end).
+        const auto now = std::chrono::steady_clock::now();
+        if (!drained_ && pa_operation_get_state(drain_) == PA_OPERATION_DONE) {
+            const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+            drained_ = true;
+            heardAt_ = now + std::chrono::microseconds(timing ? timing->sink_usec + timing->transport_usec : 0);
+        }
+        if (drained_ && now >= heardAt_) {
+            frames = written_;
+            return 0;
+        }
+        pa_operation_unref(pa_stream_update_timing_info(stream_, nullptr, nullptr));
     }
     // The time of the frame the sink plays now (its latency taken off), interpolated between the
-    // server's timing updates; none yet before the first one.
+    // server's timing updates; none yet before the first one. Rounded to the nearest frame: the
+    // time is whole microseconds, rounded down from the frames the server counts.
     pa_usec_t time = 0;
     const int got = pa_stream_get_time(stream_, &time);
     if (got == -PA_ERR_NODATA) return 0;
     if (got < 0) return PULSE_E_FAIL;
-    frames = time * rate_ / PA_USEC_PER_SEC;
+    frames = (time * rate_ + PA_USEC_PER_SEC / 2) / PA_USEC_PER_SEC;
     return 0;
 }
 
 CaptureResult PulsePlaybackOutput::finish() {
     PulseLock lock(server_.loop());
     if (!healthy()) return PULSE_E_FAIL;
-    // A drain also starts a stream that has not yet got its full buffer (a short take).
+    // A drain also starts a stream that has not yet got its full buffer (a short take), and
+    // keeps the stream from waiting to fill it again when it runs dry at the end.
     if (drain_ == nullptr) drain_ = pa_stream_drain(stream_, nullptr, nullptr);
     return drain_ != nullptr ? 0 : PULSE_E_FAIL;
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <thread>
 #include <utility>
 
@@ -13,7 +15,9 @@
 #include "app/level_meter.h"
 #include "app/messaging.h"
 #include "display/frame_builder.h"
+#include "capture/playback_thread.h"
 #include "tests/fake_capture_source.h"
+#include "tests/fake_playback_output.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -64,6 +68,10 @@ public:
         if (failThreads) return false;
         recordings.emplace_back(path, hwnd);
         return true;
+    }
+    bool startPlaybackThread(const std::wstring& path, HWND hwnd, std::uintptr_t id) override {
+        if (realThreads) return MainWindowShell::startPlaybackThread(path, hwnd, id);
+        return !failThreads;
     }
     bool startExportThread(const std::wstring& dest, const std::wstring& source, std::uintptr_t) override {
         if (failThreads) return false;
@@ -388,6 +396,71 @@ TEST(Commands, RecordingEndToEndWithAScriptedDevice) {
     EXPECT_EQ(shell.activity, L"Recorded 0:00 · 48 kHz, 1 channel · 0.0 MB");
 }
 
+// A real playback thread on an output that plays nothing, so it runs until a command ends it.
+TEST(Commands, PlayShowsTheLastTakeUntilACommandEndsItAndNeverDuringATake) {
+    resetSharedState();
+    RecordingMessaging sink;
+    TempDir dir;
+    FakeOutputScript output;
+    output.playing = false;
+    activeFakeOutput = &output;
+    setPlaybackOutputFactory(makeFakePlaybackOutput);
+    {
+        std::ofstream take(dir.file("take.wav"), std::ios::binary);
+        writeWavHeader(take, 48000, 16, 1, 2 * 48000 * 65, false);
+        take << std::string(2 * 48000 * 65, '\0');
+    }
+    savePath = dir.file("take.wav").wstring();
+    FakeShell shell;
+    shell.realThreads = true;
+    std::size_t delivered = 0;
+    const auto deliverAfter = [&](unsigned msg, std::size_t seen) {
+        for (int i = 0; i < 5000 && sink.count(msg) == seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (const auto posted = sink.posted(); delivered < posted.size(); ++delivered)
+            onAppMessage(shell, posted[delivered].msg, posted[delivered].wParam);
+    };
+    isRecording.store(true);
+    onCommand(shell, IDC_PLAY);
+    EXPECT_EQ(activityLine.playback(), 0u) << "Play during a take does nothing";
+    isRecording.store(false);
+
+    const std::function<void()> enders[] = {[&] { onCommand(shell, IDC_STOP); },
+                                            [&] { onCommand(shell, IDC_PLAY); },
+                                            [&] { onCommand(shell, IDC_START_RECORDING); },   // cancelled
+                                            [&] { onClose(shell); }};
+    for (const auto& end : enders) {
+        fillDisplayBuffers();
+        const std::size_t progress = sink.count(WM_APP_PLAYBACK_PROGRESS), done = sink.count(WM_APP_PLAYBACK_DONE);
+        onCommand(shell, IDC_PLAY);
+        EXPECT_TRUE(displayBuffersEmpty()) << "cleared as at Start";
+        deliverAfter(WM_APP_PLAYBACK_PROGRESS, progress);
+        EXPECT_EQ(shell.activity, L"Playing 0:00 of 1:05");
+        end();
+        deliverAfter(WM_APP_PLAYBACK_DONE, done);
+        EXPECT_EQ(shell.activity, L"") << "the take's figures again (none here)";
+        EXPECT_EQ(shell.status, L"Ready");
+        waitForPlaybackThreads();
+    }
+
+    // An export of the take during its playback: both on the line.
+    onCommand(shell, IDC_PLAY);
+    deliverAfter(WM_APP_PLAYBACK_PROGRESS, sink.count(WM_APP_PLAYBACK_PROGRESS));
+    shell.dialogAnswers = {L"/out/x.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    EXPECT_EQ(shell.exports.back().second, savePath);
+    EXPECT_EQ(shell.activity, L"Playing 0:00 of 1:05 · Exporting x.mp3: 0 %");
+    for (const int id : {IDC_STOP, IDC_PLAY}) {   // then the take is gone
+        const std::size_t done = sink.count(WM_APP_PLAYBACK_DONE);
+        onCommand(shell, id);
+        deliverAfter(WM_APP_PLAYBACK_DONE, done);
+        savePath = dir.file("gone.wav").wstring();
+    }
+    waitForPlaybackThreads();
+    EXPECT_EQ(shell.status, L"Playback failed: could not open " + savePath);
+    EXPECT_EQ(shell.activity, L"Exporting x.mp3: 0 %");
+    setPlaybackOutputFactory(nullptr);
+}
+
 TEST(Commands, ActivityLineTexts) {
     EXPECT_EQ(durationText(48000 * 60 - 1, 48000), L"0:59");
     EXPECT_EQ(durationText(8000 * 600, 8000), L"10:00");
@@ -408,6 +481,7 @@ TEST(Commands, ActivityLineTexts) {
     EXPECT_EQ(wholePercent(2, 3), 66);
     EXPECT_EQ(wholePercent(0xFFFFFFFFull, 0x100000000ull), 99);
     EXPECT_EQ(exportProgressText(L"a.mp3", 42), L"Exporting a.mp3: 42 %");
+    EXPECT_EQ(playingText(48000 * 13 - 1, 48000 * 65, 48000), L"Playing 0:12 of 1:05");
 }
 
 TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {

@@ -15,7 +15,9 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -41,7 +43,10 @@ public:
     CaptureResult writableFrames(std::uint32_t& frames) override;
     CaptureResult write(const std::int16_t* samples, std::uint32_t frames) override;
     CaptureResult playedFrames(std::uint64_t& frames) override;
-    CaptureResult finish() override { return 0; }   // the engine plays out what is queued
+    CaptureResult finish() override {
+        finishing_ = true;   // the engine plays out what is queued
+        return 0;
+    }
 
 private:
     bool comInitialized_;
@@ -50,6 +55,11 @@ private:
     IAudioClient* client_ = nullptr;
     IAudioRenderClient* render_ = nullptr;
     bool started_ = false;
+    bool finishing_ = false;
+    // What the engine holds beyond the buffer (its stream latency and one device period).
+    std::chrono::microseconds latency_{0};
+    // The buffer ran empty after finish(): everything is heard once the latency has passed.
+    std::optional<std::chrono::steady_clock::time_point> heardAt_;
     UINT32 bufferFrames_ = 0;
     std::size_t frameBytes_ = 0;
     std::uint64_t written_ = 0;
@@ -98,6 +108,9 @@ CaptureResult WasapiPlaybackOutput::open(std::int32_t sampleRate, std::int32_t c
     if (FAILED(hr)) return result(hr);
     hr = client_->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render_));
     if (FAILED(hr)) return result(hr);
+    REFERENCE_TIME latency = 0, period = 0;
+    if (SUCCEEDED(client_->GetStreamLatency(&latency)) && SUCCEEDED(client_->GetDevicePeriod(&period, nullptr)))
+        latency_ = std::chrono::microseconds((latency + period) / 10);
     hr = client_->Start();   // plays silence until the first frames are written
     started_ = SUCCEEDED(hr);
     return result(hr);
@@ -121,10 +134,16 @@ CaptureResult WasapiPlaybackOutput::write(const std::int16_t* samples, std::uint
 }
 
 CaptureResult WasapiPlaybackOutput::playedFrames(std::uint64_t& frames) {
-    // What the engine has taken from the buffer: it reaches the device within one period.
+    // What the engine has taken from the buffer: it reaches the device within its latency. The
+    // last frames are counted only once that has passed: releasing the stream earlier drops them
+    // (Wine's, for one, then still holds them in the sound server).
     UINT32 padding = 0;
     const HRESULT hr = client_->GetCurrentPadding(&padding);
     frames = SUCCEEDED(hr) && padding <= written_ ? written_ - padding : 0;
+    if (FAILED(hr) || !finishing_ || padding != 0 || written_ == 0) return result(hr);
+    const auto now = std::chrono::steady_clock::now();
+    if (!heardAt_) heardAt_ = now + latency_;
+    if (now < *heardAt_) frames = written_ - 1;
     return result(hr);
 }
 

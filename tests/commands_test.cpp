@@ -414,50 +414,45 @@ TEST(Commands, PlayShowsTheLastTakeUntilACommandEndsItAndNeverDuringATake) {
     FakeShell shell;
     shell.realThreads = true;
     std::size_t delivered = 0;
-    const auto deliverAfter = [&](unsigned msg, std::size_t seen) {
+    // Runs `command`, waits for the next `msg` and hands everything posted so far to the window.
+    const auto act = [&](const std::function<void()>& command, unsigned msg) {
+        const std::size_t seen = sink.count(msg);
+        command();
         for (int i = 0; i < 5000 && sink.count(msg) == seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (const auto posted = sink.posted(); delivered < posted.size(); ++delivered)
             onAppMessage(shell, posted[delivered].msg, posted[delivered].wParam);
     };
+    const auto play = [&] { onCommand(shell, IDC_PLAY); };
     isRecording.store(true);
-    onCommand(shell, IDC_PLAY);
+    play();
     EXPECT_EQ(activityLine.playback(), 0u) << "Play during a take does nothing";
     isRecording.store(false);
 
-    const std::function<void()> enders[] = {[&] { onCommand(shell, IDC_STOP); },
-                                            [&] { onCommand(shell, IDC_PLAY); },
+    const std::function<void()> enders[] = {[&] { onCommand(shell, IDC_STOP); }, play,
                                             [&] { onCommand(shell, IDC_START_RECORDING); },   // cancelled
                                             [&] { onClose(shell); }};
     for (const auto& end : enders) {
         fillDisplayBuffers();
-        const std::size_t progress = sink.count(WM_APP_PLAYBACK_PROGRESS), done = sink.count(WM_APP_PLAYBACK_DONE);
-        onCommand(shell, IDC_PLAY);
+        act(play, WM_APP_PLAYBACK_PROGRESS);
         EXPECT_TRUE(displayBuffersEmpty()) << "cleared as at Start";
-        deliverAfter(WM_APP_PLAYBACK_PROGRESS, progress);
         EXPECT_EQ(shell.activity, L"Playing 0:00 of 1:05");
-        end();
-        deliverAfter(WM_APP_PLAYBACK_DONE, done);
+        act(end, WM_APP_PLAYBACK_DONE);
         EXPECT_EQ(shell.activity, L"") << "the take's figures again (none here)";
         EXPECT_EQ(shell.status, L"Ready");
-        waitForPlaybackThreads();
     }
 
-    // An export of the take during its playback: both on the line.
-    onCommand(shell, IDC_PLAY);
-    deliverAfter(WM_APP_PLAYBACK_PROGRESS, sink.count(WM_APP_PLAYBACK_PROGRESS));
+    // An export of the take during its playback: both on the line. Then the take is gone.
+    act(play, WM_APP_PLAYBACK_PROGRESS);
     shell.dialogAnswers = {L"/out/x.mp3"};
     onCommand(shell, IDC_EXPORT_MP3);
     EXPECT_EQ(shell.exports.back().second, savePath);
     EXPECT_EQ(shell.activity, L"Playing 0:00 of 1:05 · Exporting x.mp3: 0 %");
-    for (const int id : {IDC_STOP, IDC_PLAY}) {   // then the take is gone
-        const std::size_t done = sink.count(WM_APP_PLAYBACK_DONE);
-        onCommand(shell, id);
-        deliverAfter(WM_APP_PLAYBACK_DONE, done);
-        savePath = dir.file("gone.wav").wstring();
-    }
-    waitForPlaybackThreads();
+    act([&] { onCommand(shell, IDC_STOP); }, WM_APP_PLAYBACK_DONE);
+    savePath = dir.file("gone.wav").wstring();
+    act(play, WM_APP_PLAYBACK_DONE);
     EXPECT_EQ(shell.status, L"Playback failed: could not open " + savePath);
     EXPECT_EQ(shell.activity, L"Exporting x.mp3: 0 %");
+    waitForPlaybackThreads();
     setPlaybackOutputFactory(nullptr);
 }
 

@@ -13,12 +13,10 @@ struct FakeOutputScript {
     bool failOpen = false;
     bool playing = true;
     std::function<void(int poll)> onPoll;   // at every poll, before anything else
-
-    std::int32_t rate = 0;
-    std::int32_t channels = 0;
+    // What happened.
+    std::int32_t rate = 0, channels = 0;
     std::vector<std::int16_t> written;
-    bool finished = false;
-    bool destroyed = false;
+    bool finished = false, destroyed = false;
 };
 
 // The script the factory below hands to the next output; one playback at a time.
@@ -34,8 +32,7 @@ public:
         return s_.failOpen ? -1 : 0;
     }
     CaptureResult writableFrames(std::uint32_t& frames) override {
-        if (s_.onPoll) s_.onPoll(polls_);
-        ++polls_;
+        if (s_.onPoll) s_.onPoll(polls_++);
         frames = s_.room;
         return 0;
     }
@@ -48,10 +45,7 @@ public:
         heard_ = s_.written.size() / s_.channels;
         return 0;
     }
-    CaptureResult finish() override {
-        s_.finished = true;
-        return 0;
-    }
+    CaptureResult finish() override { return s_.finished = true, 0; }
 
 private:
     FakeOutputScript& s_;

@@ -350,14 +350,13 @@ TEST(PulsePlayback, ATakeArrivesAtTheDefaultSinksMonitorIntact) {
     ScopedEnv defaultSink("PULSE_SINK", "played");   // the client's default
     TempDir dir;
     std::vector<std::int16_t> take(72000);   // 1.5 s of a 997 Hz cosine at half scale
-    {
-        std::ofstream out(dir.file("take.wav"), std::ios::binary);
-        writeWavHeader(out, 48000, 16, 1, 2 * take.size(), false);
-        for (std::size_t i = 0; i < take.size(); ++i) {
-            take[i] = floatToPCM16(static_cast<float>(0.5 * std::cos(2 * M_PI * 997 * i / 48000)));
-            out.put(static_cast<char>(take[i] & 0xFF)).put(static_cast<char>(take[i] >> 8 & 0xFF));
-        }
+    std::ofstream out(dir.file("take.wav"), std::ios::binary);
+    writeWavHeader(out, 48000, 16, 1, 2 * take.size(), false);
+    for (std::size_t i = 0; i < take.size(); ++i) {
+        take[i] = floatToPCM16(static_cast<float>(0.5 * std::cos(2 * M_PI * 997 * i / 48000)));
+        out.put(static_cast<char>(take[i] & 0xFF)).put(static_cast<char>(take[i] >> 8 & 0xFF));
     }
+    out.close();
     const std::string raw = dir.file("monitor.raw").string(), pid = dir.file("parec.pid").string();
     std::system(("parec --raw --format=float32le --rate=48000 --channels=1 --latency-msec=20 -d played.monitor >'" +
                  raw + "' & echo $! >'" + pid + "'").c_str());

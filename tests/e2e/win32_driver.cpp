@@ -3,11 +3,11 @@
 // Windows end-to-end test (run under Wine next to the app). One action per run; exit status 0
 // when the action succeeded. Paths may be given as Unix paths; they become Z:\... paths.
 //   win32_driver wait-window SECONDS      the main window exists
-//   win32_driver layout                   window, eight controls and GL views as laid out
+//   win32_driver layout                   window, nine controls and GL views as laid out
 //   win32_driver origin                   prints the client area's screen position "X Y"
 //   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
 //   win32_driver start-cancel             clicks Start, cancels the dialog
-//   win32_driver stop | close             clicks Stop / asks the window to close
+//   win32_driver stop | play | close      clicks Stop / Play / asks the window to close
 //   win32_driver kill                     TerminateProcess of the window's process (a crash);
 //                                         prints the Unix time of the call
 //   win32_driver status                   prints the status line (UTF-8)
@@ -123,6 +123,7 @@ int layout(HWND main) {
         {L"STATIC", L"", CHILD, 20, 120, 1160, 80, 1101},
         {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
         {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 580, 20, 600, 30, 11},
+        {L"BUTTON", L"Play", CHILD, 470, 20, 90, 30, 15},
     };
     RECT outer;
     GetWindowRect(main, &outer);
@@ -133,9 +134,9 @@ int layout(HWND main) {
            "main window: outer size 1200 x 1400 (got " + std::to_string(outer.right - outer.left) +
                " x " + std::to_string(outer.bottom - outer.top) + ")");
     const std::vector<HWND> children = directChildren(main);
-    expect(children.size() == 8, "main window: eight controls (got " +
+    expect(children.size() == 9, "main window: nine controls (got " +
                                      std::to_string(children.size()) + ")");
-    for (std::size_t i = 0; i < children.size() && i < 8; ++i) {
+    for (std::size_t i = 0; i < children.size() && i < 9; ++i) {
         const Expected& e = controls[i];
         const HWND c = children[i];
         const RECT r = rectIn(c, main);
@@ -278,6 +279,7 @@ int main() {
     }
     if (action == L"start-cancel") return chooseThrough(main, 1, nullptr);
     if (action == L"stop") return PostMessageW(main, WM_COMMAND, 2, 0) ? 0 : 1;
+    if (action == L"play") return PostMessageW(main, WM_COMMAND, 15, 0) ? 0 : 1;
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
     if (action == L"kill") {
         DWORD pid = 0;

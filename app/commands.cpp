@@ -246,6 +246,7 @@ void onClose(MainWindowShell& shell) {
 }
 
 void onDestroy(MainWindowShell& shell) {
+    endPlayback();   // also when the window goes without a close request (the process waits for it)
     glRunning.store(false);
     if (glRenderThread.joinable()) glRenderThread.join();
     shell.destroyGLViewsAndTerminate();

@@ -77,7 +77,8 @@ public:
                 lastPlayed = played;
                 lastMove = now;
             } else if (now - lastMove > std::chrono::seconds(PLAYBACK_STALL_SECONDS)) {
-                return PlaybackOutcome::DeviceLost;   // an output nobody plays (PipeWire unlinked)
+                // An output nobody plays: PipeWire leaves a stream without a sink unlinked.
+                return played == 0 ? PlaybackOutcome::NoDevice : PlaybackOutcome::DeviceLost;
             }
             const bool done = finishing && played == written_;
             if ((played - shown_ >= shownStep || (done && played > shown_)) && !show(played))

@@ -19,8 +19,8 @@ enum class PlaybackOutcome : unsigned {
     OpenFailed = 3,         // the file cannot be opened (deleted, moved, no permission)
     NotRecorderWav = 4,     // not a WAV file of 16-bit integer PCM (capture/wav_reader.h)
     UnsupportedFormat = 5,  // a sample rate or channel count outside what the outputs take
-    NoDevice = 6,           // no output device, or it could not be opened
-    DeviceLost = 7,         // the output failed, or played nothing for PLAYBACK_STALL_SECONDS
+    NoDevice = 6,           // no output device, it could not be opened, or it never played
+    DeviceLost = 7,         // the output failed, or stopped playing for PLAYBACK_STALL_SECONDS
     ReadFailed = 8,         // reading the file failed part-way
     InternalError = 9,      // an unexpected exception ended the playback
 };

@@ -39,6 +39,7 @@ namespace {
 // The file the running playback plays, for its status line (a later Start changes savePath).
 std::wstring playbackPath;
 
+// As Start clears them.
 void clearDisplayBuffers() {
     {
         std::lock_guard<std::mutex> lock(waveformMutex);
@@ -143,7 +144,15 @@ void onStartRecording(MainWindowShell& shell) {
     }
     // The views show this take from now on; a cancelled or refused Start leaves the last take
     // on them, as the activity line does.
-    clearDisplayBuffers();
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(spectrumMutex);
+        spectrumBuffer.clear();
+        spectrogramHistory.clear();
+    }
     savePath = path;
     activityLine.takeStarted();
     showActivity(shell);

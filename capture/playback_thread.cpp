@@ -20,8 +20,8 @@
 
 namespace {
 
-// The output is looked at this often: it holds a few times as much (PulseAudio 200 ms, WASAPI
-// 200 ms), so it never runs dry, and Stop is heard within this time.
+// The output is looked at this often: it holds far more (half a second), so it does not run dry
+// on a busy machine, and Stop is heard within this time.
 constexpr auto POLL_PAUSE = std::chrono::milliseconds(10);
 // A stretch the device has played goes to the views once it is this part of a second (40 ms),
 // about as often as a recording's packets come (42.7 ms at 48 kHz).

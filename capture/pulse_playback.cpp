@@ -17,9 +17,13 @@ namespace {
 constexpr CaptureResult PULSE_E_FAIL = INT32_MIN + 0x4005;   // E_FAIL's bit pattern
 
 // What the stream holds ahead of the device (with PA_STREAM_ADJUST_LATENCY, the whole latency,
-// the sink's included): enough for a playback thread that looks every 10 ms on a busy machine,
-// little enough that Stop is heard at once (disconnecting drops what is queued).
-constexpr pa_usec_t TARGET_LATENCY_USEC = 200 * PA_USEC_PER_MSEC;
+// the sink's included; servers grant a little less). A playback thread starved of the CPU on a
+// busy machine must not let it run dry: at 200 ms (granted 120 under PipeWire) a stream ran dry
+// for one quantum with four busy loops on two cores; at 500 ms, in 16 runs, never. Stop is heard
+// at once all the same (disconnecting drops what is queued), the views follow what is heard
+// whatever the latency, and half a second lies above the largest quantum PipeWire runs a graph
+// at by default (2048 frames at 48 kHz), so joining never shrinks it for the other streams.
+constexpr pa_usec_t TARGET_LATENCY_USEC = 500 * PA_USEC_PER_MSEC;
 
 class PulsePlaybackOutput final : public PlaybackOutput {
 public:

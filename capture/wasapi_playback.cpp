@@ -21,8 +21,9 @@
 
 namespace {
 
-// What the engine holds ahead of the device, in 100-ns units: 200 ms, as the PulseAudio output.
-constexpr REFERENCE_TIME BUFFER_DURATION = 2000000;
+// What the engine holds ahead of the device, in 100-ns units: 500 ms, as the PulseAudio output
+// (capture/pulse_playback.cpp says why).
+constexpr REFERENCE_TIME BUFFER_DURATION = 5000000;
 
 CaptureResult result(HRESULT hr) { return static_cast<CaptureResult>(hr); }
 

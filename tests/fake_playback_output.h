@@ -10,11 +10,9 @@
 
 struct FakeOutputScript {
     std::uint32_t room = 4096;
-    bool failOpen = false;
-    bool playing = true;
+    bool failOpen = false, playing = true;
     std::function<void(int poll)> onPoll;   // at every poll, before anything else
-    // What happened.
-    std::int32_t rate = 0, channels = 0;
+    std::int32_t rate = 0, channels = 0;   // what happened
     std::vector<std::int16_t> written;
     bool finished = false, destroyed = false;
 };

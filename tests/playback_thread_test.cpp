@@ -62,7 +62,6 @@ TEST(Playback, EveryFrameReachesTheOutputOnceInOrderAndTheViewsShowTheSame) {
     }
     const PlaybackFigures f = publishedPlaybackFigures();
     EXPECT_EQ(std::make_tuple(f.sampleRate, f.totalFrames, f.playedFrames), std::make_tuple(48000, 30000ull, 30000ull));
-    EXPECT_GE(sink.count(WM_APP_PLAYBACK_PROGRESS), 10u) << "one per stretch shown";
 
     // Ended during the third poll: the output goes, and what it played since is not shown.
     resetSharedState();

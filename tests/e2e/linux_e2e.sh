@@ -168,10 +168,9 @@ expect "error box up: Stop ends the recording" until_true 10 status_is "Saved to
 expect "error box up: the box stays until dismissed" search_windows --name '^Error$'
 "$send_close" "$box"
 
-# Play: the last take (made 6 s of a 2 kHz tone, told apart from the source's) through the
-# default sink (a null sink; PipeWire has none of its own here). The activity line counts, the
-# views follow the sound (red peak at 2 kHz, the spectrogram's line growing), and it ends by
-# itself, the views keeping its last moments.
+# Play: the last take (made 6 s of a 2 kHz tone) through the default sink (a null sink, made
+# under PipeWire). The activity line counts, the views follow the sound (red peak at 2 kHz, the
+# spectrogram's line growing), and it ends by itself, the views keeping its last moments.
 sox -q -n -r 48000 -c 1 -b 16 "$during" synth 6 sine 2000 vol 0.5
 [ -n "$(pactl list short sinks)" ] || pactl load-module module-null-sink sink_name=speakers >/dev/null
 click $((470 + 45)) $((20 + 15))

@@ -97,9 +97,9 @@ echo "     MP3 decodes to $(field duration "$decoded") s at $(field frequency "$
 expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")" 1000 10
 expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
 
-# Play: the take through Wine's output to the default sink (a null sink without rewinds, whose
-# monitor gives what it played), recorded from that sink's monitor: the take's tone, as long as
-# the take. The activity line counts, the meter moves, and it ends by itself.
+# Play: the take through Wine's output to the default sink (a null sink without rewinds), recorded
+# from its monitor: the take's tone, as long as the take. The activity line counts, the meter
+# moves, and it ends by itself.
 pactl load-module module-null-sink sink_name=speakers rate=48000 channels=1 norewinds=1 >/dev/null
 pactl set-default-sink speakers
 parecord --rate=48000 --channels=1 --format=s16le -d speakers.monitor "$work/played.wav" &

@@ -6,7 +6,7 @@
 // tone over every bin 30 to 50 dB below it; this window's sidelobes lie 92 dB below the tone, so a
 // -6 dBFS sine leaves its column dark (under -98 dBFS) two rows from its line, from about 1 kHz up
 // at 48 kHz (lower down, the main lobe's +-94 Hz spans several rows). Runs on the capture thread
-// only (FFTW's planner is not thread-safe and no other thread uses it).
+// or the playback thread, holding fftInputMutex (FFTW's planner is not thread-safe).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,8 +36,8 @@ bool analyseSpectrogramColumn(const float* samples, std::int32_t sampleRate, flo
 // first) are analysed and their column is added to spectrogramHistory (under spectrumMutex) as
 // standing for those SPECTROGRAM_HOP frames, so the view's time is the frames' time. A large
 // packet gives one analysis per hop it completes, each of the samples up to its own end; fewer
-// than a hop's frames wait for the next packet. Not thread-safe by itself: the capture thread
-// and the tests use it holding fftInputMutex (then spectrumMutex inside, the one lock order).
+// than a hop's frames wait for the next packet. Not thread-safe by itself: the capture thread,
+// the playback thread and the tests use it holding fftInputMutex (then spectrumMutex inside, the one lock order).
 class SpectrogramFeed {
 public:
     // `frames` frames of `channels` interleaved samples at `sampleRate` Hz.
@@ -55,5 +55,6 @@ private:
     std::array<float, SPECTROGRAM_ROWS> levels_{};
 };
 
-// The capture thread's feed: guarded by fftInputMutex; cleared when a recording begins.
+// The capture or playback thread's feed: guarded by fftInputMutex; cleared when a recording or a
+// playback begins.
 extern SpectrogramFeed spectrogramFeed;

@@ -37,6 +37,8 @@ constexpr wchar_t EXPORTING[] = L"Exporting ";
 constexpr wchar_t PERCENT[] = L" %";
 constexpr wchar_t MP3_SAVED[] = L"MP3 saved: ";
 constexpr wchar_t CLOSING[] = L"Closing once the MP3 export is done";
+constexpr wchar_t PLAYING[] = L"Playing ";
+constexpr wchar_t OF[] = L" of ";
 
 constexpr std::uint64_t TIME_LEFT_SHOWN_SECONDS = 10 * 60;
 constexpr std::uint64_t MEGABYTE = 1024 * 1024;
@@ -106,6 +108,33 @@ std::wstring exportProgressText(const std::wstring& name, int percent) {
     return EXPORTING + name + L": " + std::to_wstring(percent) + PERCENT;
 }
 
+std::wstring playingText(std::uint64_t played, std::uint64_t total, std::int32_t sampleRate) {
+    return PLAYING + durationText(played, sampleRate) + OF + durationText(total, sampleRate);
+}
+
+void ActivityLine::playbackStarted(std::uintptr_t id) {
+    playback_ = id;
+    playbackRate_ = 0;
+}
+
+bool ActivityLine::playbackProgressed(std::uintptr_t id, std::uint64_t played, std::uint64_t total,
+                                      std::int32_t sampleRate) {
+    if (id == 0 || id != playback_ || sampleRate <= 0) return false;
+    const auto rate = static_cast<std::uint64_t>(sampleRate);
+    const bool redraw = playbackRate_ != sampleRate || played / rate != playbackPlayed_ / rate ||
+                        total != playbackTotal_;
+    playbackRate_ = sampleRate;
+    playbackPlayed_ = played;
+    playbackTotal_ = total;
+    return redraw;
+}
+
+bool ActivityLine::playbackEnded(std::uintptr_t id) {
+    if (id == 0 || id != playback_) return false;
+    playback_ = 0;
+    return true;
+}
+
 void ActivityLine::takeStarted(const std::wstring& inputName) {
     input_ = inputName;
     phase_ = TakePhase::None;
@@ -170,8 +199,10 @@ const wchar_t* ActivityLine::recordingRefusal(const std::wstring& path) const {
 std::wstring ActivityLine::text() const {
     std::vector<std::wstring> parts;
     if (closing_ && exporting()) parts.emplace_back(CLOSING);
-    if (phase_ != TakePhase::None) {
-        const bool recording = phase_ == TakePhase::Recording;
+    const bool recording = phase_ == TakePhase::Recording;
+    if (playback_ != 0 && playbackRate_ > 0) {
+        parts.push_back(playingText(playbackPlayed_, playbackTotal_, playbackRate_));
+    } else if (phase_ != TakePhase::None) {
         const wchar_t* state = !recording ? RECORDED : paused_ ? PAUSED : RECORDING;
         std::wstring take = state +
                             durationText(take_.dataBytes / frameBytes(take_.channels), take_.sampleRate) +

@@ -3,8 +3,9 @@
 // The activity line right of the buttons: what the recorder is doing, in one line of text. While
 // a take records, its length (from the frames written, not the clock), format and file size, and
 // the time left once the WAV size limit is less than 10 minutes away; after it, its final length
-// and size; clipping until the next Start; the running MP3 exports' progress, the last MP3 saved,
-// and a close that waits for an export; a paused take. Every text the line shows, and the boxes that refuse a
+// and size; a playback's position in its place while it plays; clipping until the next Start; the
+// running MP3 exports' progress, the last MP3 saved, and a close that waits for an export; a
+// paused take. Every text the line shows, and the boxes that refuse a
 // recording into an export's files, is made in activity_line.cpp. The text functions are pure;
 // ActivityLine belongs to the GUI thread.
 #include <cstdint>
@@ -30,6 +31,8 @@ std::wstring timeLeftText(std::uint64_t dataBytes, std::uint64_t dataLimit, std:
                           std::int32_t channels);
 // "Exporting name: 42 %" (`percent` of the source read).
 std::wstring exportProgressText(const std::wstring& name, int percent);
+// "Playing 0:12 of 1:05": `played` and `total` frames at `sampleRate`, as durationText.
+std::wstring playingText(std::uint64_t played, std::uint64_t total, std::int32_t sampleRate);
 
 // A take's figures as the capture thread publishes them (app_state.h, takeCounters).
 struct TakeFigures {
@@ -69,6 +72,16 @@ public:
     // it may.
     const wchar_t* recordingRefusal(const std::wstring& path) const;
 
+    // Play: playback `id` runs. Once its first figures come, "Playing 0:12 of 1:05" stands in
+    // place of the take's figures until it ends.
+    void playbackStarted(std::uintptr_t id);
+    // A progress message of playback `id` (others are ignored, false). Redraws only when the
+    // whole seconds played change.
+    bool playbackProgressed(std::uintptr_t id, std::uint64_t played, std::uint64_t total, std::int32_t sampleRate);
+    // Playback `id` is over (the take's figures show again); false when it was not the one shown.
+    bool playbackEnded(std::uintptr_t id);
+    std::uintptr_t playback() const { return playback_; }   // 0 when none runs
+
     // The window was asked to close while exports run: it waits for them, and says so.
     void closeRequested() { closing_ = true; }
     void closeCancelled() { closing_ = false; }
@@ -101,6 +114,10 @@ private:
     std::uintptr_t lastExportId_ = 0;
     std::wstring savedName_;           // the last export that finished, if it was saved
     bool closing_ = false;
+    std::uintptr_t playback_ = 0;
+    std::int32_t playbackRate_ = 0;    // 0 until the first figures
+    std::uint64_t playbackPlayed_ = 0;
+    std::uint64_t playbackTotal_ = 0;
     std::wstring shown_;
     std::wstring announced_;           // announcementKey of the text said last
 };

@@ -13,6 +13,7 @@ HWND hwndActivity = nullptr;
 HWND hwndInputLabel = nullptr;
 HWND hwndInputChoice = nullptr;
 HWND hwndPause = nullptr;
+HWND hwndPlay = nullptr;
 
 std::atomic<bool> isRecording{false};
 std::atomic<bool> recordingThreadActive{false};

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Process-wide state shared by the GUI, capture, render and export threads.
+// Process-wide state shared by the GUI, capture, playback, render and export threads.
 // Guards: fftInputBuffer and spectrogramFeed (analysis/spectrogram_analysis.h) <- fftInputMutex,
 // waveformBufferL <- waveformMutex, spectrumBuffer and spectrogramHistory <- spectrumMutex. The
-// only nesting is fftInputMutex, then spectrumMutex (the capture thread, inside the analyses).
+// only nesting is fftInputMutex, then spectrumMutex (the capture or playback thread, inside the
+// analyses); a playback takes its feed gate (capture/playback_thread.cpp) around all of them.
 // Flags and the level are seq_cst atomics, stored and loaded only (no read-modify-write).
 #include <atomic>
 #include <cstddef>
@@ -45,6 +46,7 @@ extern HWND hwndActivity;   // the activity line, created after the seven contro
 extern HWND hwndInputLabel;    // "Record from:"
 extern HWND hwndInputChoice;   // the input drop-down
 extern HWND hwndPause;      // the Pause button
+extern HWND hwndPlay;       // the Play button, created after the activity line
 
 // Set by the capture thread once its file is open; cleared by Stop, close and the done message.
 extern std::atomic<bool> isRecording;
@@ -93,4 +95,4 @@ extern GLFWwindow* glfwWaveformWin;              // drawn by the render thread
 extern GLFWwindow* glfwSpectrumWin;              // drawn by the render thread too
 extern std::thread glRenderThread;
 
-extern std::vector<float> blackmanWin;           // capture thread only; filled once
+extern std::vector<float> blackmanWin;           // under fftInputMutex; filled once

@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "app/messaging.h"
 #include "capture/capture_thread.h"
+#include "capture/playback_thread.h"
 #include "export/mp3_export.h"
 
 bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd, const CaptureEndpoint& endpoint) {
@@ -21,7 +22,35 @@ bool MainWindowShell::startRecordingThread(const std::wstring& path, HWND hwnd, 
     }
 }
 
+bool MainWindowShell::startPlaybackThread(const std::wstring& path, HWND hwnd, std::uintptr_t playbackId) {
+    notePlaybackStarted();
+    try {
+        std::thread([path, hwnd, playbackId] {
+            playWavFile(path, hwnd, playbackId);
+            notePlaybackFinished();
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        notePlaybackFinished();
+        return false;
+    }
+}
+
 namespace {
+
+// The file the running playback plays, for its status line (a later Start changes savePath).
+std::wstring playbackPath;
+
+// As Start clears them.
+void clearDisplayBuffers() {
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        waveformBufferL.clear();
+    }
+    std::lock_guard<std::mutex> lock(spectrumMutex);
+    spectrumBuffer.clear();
+    spectrogramHistory.clear();
+}
 
 // An export's progress and end, posted to the main window under the export's id.
 class PostedExportProgress final : public ExportProgress {
@@ -70,6 +99,13 @@ std::int64_t steadyMilliseconds() {
         .count();
 }
 
+// The meter repainted from currentLevel, and its reading told to a screen reader when due: for a
+// take's packets and a playback's alike.
+void showLevel(MainWindowShell& shell) {
+    shell.invalidateLevelMeter();
+    if (levelReadingPace.due(levelDecibels(currentLevel.load()), steadyMilliseconds())) shell.levelReadingChanged();
+}
+
 void cancelWaitingClose(MainWindowShell& shell) {
     if (!activityLine.closing()) return;
     activityLine.closeCancelled();
@@ -113,6 +149,7 @@ void onCommand(MainWindowShell& shell, std::uintptr_t wParam) {
         case IDC_STOP: onStop(); break;
         case IDC_EXPORT_MP3: onExportMP3(shell); break;
         case IDC_PAUSE: onPause(shell); break;
+        case IDC_PLAY: onPlay(shell); break;
         default: break;
     }
 }
@@ -122,6 +159,7 @@ void onStartRecording(MainWindowShell& shell) {
     // The user is using the window again: a close that waited for an export no longer stands
     // (it would end this take when the export is done, or close the window under the dialog).
     cancelWaitingClose(shell);
+    endPlayback();   // before the dialog: the take may be recorded into the file being played
     const std::wstring path = shell.browseSavePath();
     if (path.empty()) return;
     // Creating the file would truncate the source under a running export; the export's rename
@@ -173,7 +211,28 @@ void onDevicesChanged(MainWindowShell& shell, const DeviceSnapshot& devices) {
         showStatus(shell, inputRemovedText(change.removedName));
 }
 
-void onStop() { isRecording.store(false); }
+void onStop() {
+    isRecording.store(false);
+    endPlayback();
+}
+
+void onPlay(MainWindowShell& shell) {
+    if (isRecording.load() || recordingThreadActive.load()) return;
+    cancelWaitingClose(shell);
+    if (activityLine.playback() != 0) {
+        endPlayback();   // its done message puts the take's figures back on the activity line
+        return;
+    }
+    const std::uintptr_t id = beginPlayback();
+    // The views show the playback from its start, as they show a take from Start.
+    clearDisplayBuffers();
+    playbackPath = savePath;
+    activityLine.playbackStarted(id);
+    if (!shell.startPlaybackThread(playbackPath, hwndMain, id)) {
+        activityLine.playbackEnded(id);
+        showStatus(shell, PLAYBACK_THREAD_FAILED_TEXT);
+    }
+}
 
 void onPause(MainWindowShell& shell) {
     // Before the file is open there is nothing to pause; once Stop or a close cleared
@@ -202,9 +261,7 @@ void onExportMP3(MainWindowShell& shell) {
 
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
     if (msg == WM_APP_LEVEL_UPDATE) {
-        shell.invalidateLevelMeter();
-        if (levelReadingPace.due(levelDecibels(currentLevel.load()), steadyMilliseconds()))
-            shell.levelReadingChanged();
+        showLevel(shell);
         if (activityLine.takeRecording(publishedTakeFigures())) showActivity(shell);
         return true;
     }
@@ -226,6 +283,20 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
         if (deviceWatcher != nullptr) onDevicesChanged(shell, deviceWatcher->snapshot());
         return true;
     }
+    if (msg == WM_APP_PLAYBACK_PROGRESS) {
+        if (wParam != activityLine.playback()) return true;   // one that was ended since
+        showLevel(shell);
+        const PlaybackFigures f = publishedPlaybackFigures();
+        if (activityLine.playbackProgressed(wParam, f.playedFrames, f.totalFrames, f.sampleRate)) showActivity(shell);
+        return true;
+    }
+    if (msg == WM_APP_PLAYBACK_DONE) {
+        if (!activityLine.playbackEnded(exportMessageId(wParam))) return true;
+        const std::wstring status = playbackStatusText(exportMessageValue(wParam), playbackPath);
+        if (!status.empty()) showStatus(shell, status);
+        showActivity(shell);
+        return true;
+    }
     if (msg == WM_APP_EXPORT_PROGRESS) {
         if (activityLine.exportProgressed(exportMessageId(wParam), static_cast<int>(exportMessageValue(wParam))))
             showActivity(shell);
@@ -245,6 +316,7 @@ bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam) {
 
 void onClose(MainWindowShell& shell) {
     isRecording.store(false);
+    endPlayback();
     if (recordingThreadActive.load()) return;  // the file is being finalised; close again later
     if (activityLine.exporting() && !activityLine.closing()) {
         activityLine.closeRequested();
@@ -255,6 +327,7 @@ void onClose(MainWindowShell& shell) {
 }
 
 void onDestroy(MainWindowShell& shell) {
+    endPlayback();   // also when the window goes without a close request (the process waits for it)
     glRunning.store(false);
     if (glRenderThread.joinable()) glRenderThread.join();
     shell.destroyGLViewsAndTerminate();
@@ -284,4 +357,29 @@ std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& p
             break;
     }
     return L"Recording failed: an unexpected error ended the recording.";
+}
+
+std::wstring playbackStatusText(unsigned outcome, const std::wstring& path) {
+    switch (static_cast<PlaybackOutcome>(outcome)) {
+        case PlaybackOutcome::Finished:
+        case PlaybackOutcome::Stopped:
+            return {};
+        case PlaybackOutcome::BadFileName:
+            return L"Playback failed: the file name contains characters that cannot be opened.";
+        case PlaybackOutcome::OpenFailed:
+            return L"Playback failed: could not open " + path;
+        case PlaybackOutcome::NotRecorderWav:
+            return L"Playback failed: " + path + L" is not a 16-bit PCM WAV file.";
+        case PlaybackOutcome::UnsupportedFormat:
+            return L"Playback failed: the sample rate or channel count of " + path + L" cannot be played.";
+        case PlaybackOutcome::NoDevice:
+            return L"Playback failed: no audio output device could be opened.";
+        case PlaybackOutcome::DeviceLost:
+            return L"Playback stopped: the audio output device stopped playing.";
+        case PlaybackOutcome::ReadFailed:
+            return L"Playback stopped: reading " + path + L" failed.";
+        case PlaybackOutcome::InternalError:
+            break;
+    }
+    return L"Playback failed: an unexpected error ended the playback.";
 }

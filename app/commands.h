@@ -22,6 +22,7 @@ constexpr int IDC_ACTIVITY = 11;   // the activity line (app/activity_line.h)
 constexpr int IDC_INPUT_LABEL = 12;    // "Record from:"
 constexpr int IDC_INPUT_CHOICE = 13;   // the input drop-down (app/input_list.h)
 constexpr int IDC_PAUSE = 14;      // Pause, "Resume" while a take is paused (app/keyboard.h)
+constexpr int IDC_PLAY = 15;
 constexpr int IDC_WAVEFORM_GL = 1101;
 constexpr int IDC_SPECTRUM_GL = 1102;
 
@@ -70,6 +71,9 @@ public:
     virtual bool startRecordingThread(const std::wstring& path, HWND hwnd, const CaptureEndpoint& endpoint);
     virtual bool startExportThread(const std::wstring& destination, const std::wstring& source,
                                    std::uintptr_t exportId);
+    // The default runs playWavFile (capture/playback_thread.h) on a std::thread, counted by
+    // notePlaybackStarted/Finished so the process can wait for it before it exits.
+    virtual bool startPlaybackThread(const std::wstring& path, HWND hwnd, std::uintptr_t playbackId);
 };
 
 // Start-up after the main window and its controls exist: GLFW, the waveform view, then the
@@ -80,6 +84,7 @@ void startDisplay(MainWindowShell& shell);
 // WM_COMMAND: the id is the low 16 bits of wParam; any notification code acts as a click.
 void onCommand(MainWindowShell& shell, std::uintptr_t wParam);
 void onStartRecording(MainWindowShell& shell);
+// Stop ends a take and a playback alike.
 void onStop();
 void onExportMP3(MainWindowShell& shell);
 // Pause and Resume of a take that records (isRecording and recordingThreadActive set): nothing is
@@ -95,10 +100,14 @@ void onDevicesChanged(MainWindowShell& shell, const DeviceSnapshot& devices);
 // Fills the drop-down from inputChooser, e.g. once the controls exist.
 void showInputList(MainWindowShell& shell);
 
+// Play: the last take (savePath, the file Export MP3 converts) from its start, the views cleared
+// as at Start and following it; during a playback it ends that one; during a take it does nothing.
+void onPlay(MainWindowShell& shell);
+
 // The private messages; returns false for other message numbers.
 bool onAppMessage(MainWindowShell& shell, unsigned msg, std::uintptr_t wParam);
 
-// A close request; the window stays while a capture thread is alive. While exports run, the
+// A close request ends a playback; the window stays while a capture thread is alive. While exports run, the
 // first request leaves it open, saying it closes once they are done (it then does); a second one
 // closes it at once (the process still completes the MP3s before it exits). Start Recording or
 // Export MP3 pressed while it waits cancels that wait: the window stays until closed again.
@@ -110,3 +119,9 @@ void onDestroy(MainWindowShell& shell);
 std::wstring recordingStatusText(RecordingOutcome outcome, const std::wstring& path, const std::wstring& input = {});
 constexpr wchar_t CAPTURE_THREAD_FAILED_TEXT[] =
     L"Recording failed: the capture thread could not be started.";
+
+// The status line after a playback of `path` ended (`outcome`: a PlaybackOutcome); empty when it
+// played to its end or was stopped, which leave the status line as it is.
+std::wstring playbackStatusText(unsigned outcome, const std::wstring& path);
+constexpr wchar_t PLAYBACK_THREAD_FAILED_TEXT[] =
+    L"Playback failed: the playback thread could not be started.";

@@ -13,6 +13,8 @@
 #include "app/malloc_tuning.h"
 #include "capture/capture_thread.h"
 #include "capture/pulse_devices.h"
+#include "capture/playback_thread.h"
+#include "capture/pulse_playback.h"
 #include "capture/pulse_source.h"
 #include "export/mp3_export.h"
 
@@ -81,6 +83,7 @@ int main() {
     static GtkMessaging messaging(shell);
     installPlatformMessaging(&messaging);
     setCaptureSourceFactory(makePulseCaptureSource);
+    setPlaybackOutputFactory(makePulsePlaybackOutput);
 
     shell.create();
     showInputList(shell);   // the default input until the watcher's first list arrives
@@ -94,6 +97,7 @@ int main() {
     if (glRenderThread.joinable()) glRenderThread.join();
     deviceWatcher.reset();
 
+    waitForPlaybackThreads();   // ended by the close; each takes a poll to see it
     finishRunningExports();
     return 0;
 }

@@ -161,10 +161,11 @@ void GtkMainWindowShell::create() {
     hwndInputChoice = asHwnd(input_);
     pause_ = button(fixed, IDC_PAUSE, 370, 20, 90, click, this);
     hwndPause = asHwnd(pause_);
+    hwndPlay = asHwnd(button(fixed, IDC_PLAY, 470, 20, 90, click, this));
     g_signal_connect(window_, "key-press-event", G_CALLBACK(onKeyPress), this);
     for (HWND control : {hwndStart, hwndStop, hwndExportMP3, hwndStatus, hwndVolumeMeter,
                          hwndWaveformGLContainer, hwndSpectrumGLContainer, hwndActivity, hwndInputLabel,
-                         hwndInputChoice, hwndPause})
+                         hwndInputChoice, hwndPause, hwndPlay})
         fixControlSize(control, css);
     g_object_unref(css);   // each style context keeps its own reference
     hwndMain = asHwnd(window_);

@@ -27,8 +27,8 @@ public:
     // it (a hook for the end-to-end tests, which cannot read a label's text from outside).
     explicit GtkMainWindowShell(std::string statusLogPath, std::string activityLogPath = "");
 
-    // Creates the window, its seven controls, the activity line and the Pause button, stores
-    // their handles in the hwnd* globals.
+    // Creates the window, its seven controls, the activity line, Pause, Play and the input
+    // chooser, stores their handles in the hwnd* globals.
     void create();
     // Shows the window and waits until its X windows exist on the server (the GL views are
     // reparented into them next).

@@ -21,6 +21,7 @@ constexpr Button BUTTONS[] = {
     {IDC_STOP, L"Stop", 1},
     {IDC_EXPORT_MP3, L"Export MP3", 0},
     {IDC_PAUSE, L"Pause", 0},
+    {IDC_PLAY, L"Play", 1},   // Alt+L: Alt+P is Pause's
 };
 constexpr Button RESUME = {IDC_PAUSE, L"Resume", NONE};
 

@@ -9,7 +9,7 @@
 
 // Alt + `letter` (either case): the command it runs (IDC_* of app/commands.h), or 0 for a letter
 // that is no button's. S Start Recording, T Stop, E Export MP3, P Pause (which also resumes: the
-// button then reads "Resume", which has no P).
+// button then reads "Resume", which has no P), L Play.
 int mnemonicCommand(char32_t letter);
 
 // A button's text as shown ("Pause" or, during a paused take, "Resume" for the Pause button).

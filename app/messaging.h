@@ -14,6 +14,9 @@ constexpr unsigned WM_APP_EXPORT_PROGRESS = 0x8003;  // WM_APP + 3; value = whol
 constexpr unsigned WM_APP_EXPORT_DONE = 0x8004;      // WM_APP + 4; value = 1 saved, 0 failed
 // From the device watcher's thread: the devices changed; the GUI thread asks it what they are.
 constexpr unsigned WM_APP_DEVICES_CHANGED = 0x8005;  // WM_APP + 5
+// From a playback thread (capture/playback_thread.h); the id is the playback's.
+constexpr unsigned WM_APP_PLAYBACK_PROGRESS = 0x8006;  // WM_APP + 6; wParam = the id
+constexpr unsigned WM_APP_PLAYBACK_DONE = 0x8007;      // WM_APP + 7; value = PlaybackOutcome
 // The id and a value below 256 in one wParam (lParam does not reach every shell's handler).
 constexpr std::uintptr_t exportMessageParam(std::uintptr_t id, unsigned value) { return id << 8 | (value & 0xFF); }
 constexpr std::uintptr_t exportMessageId(std::uintptr_t wParam) { return wParam >> 8; }

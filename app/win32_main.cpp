@@ -10,6 +10,8 @@
 #include "app/win32_shell.h"
 #include "capture/capture_thread.h"
 #include "capture/wasapi_devices.h"
+#include "capture/playback_thread.h"
+#include "capture/wasapi_playback.h"
 #include "capture/wasapi_source.h"
 #include "export/mp3_export.h"
 
@@ -51,6 +53,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     static Win32Messaging messaging;
     installPlatformMessaging(&messaging);
     setCaptureSourceFactory(makeWasapiCaptureSource);
+    setPlaybackOutputFactory(makeWasapiPlaybackOutput);
 
     registerMainWindowClass(hInstance);
     hwndMain = createMainWindow(hInstance);   // WM_CREATE makes the seven controls
@@ -62,6 +65,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
     runMessageLoop();                  // until WM_DESTROY posts the quit message
     deviceWatcher.reset();
 
+    waitForPlaybackThreads();   // ended by the close; each takes a poll to see it
     finishRunningExports();
     if (com) CoUninitialize();
     return 0;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Win32 main window: class, window, the seven controls, the activity line, the Pause button
-// and the input chooser, and the window procedure, which only translates messages into the
-// portable command logic (app/commands.h). GUI thread only.
+// The Win32 main window: class, window, the seven controls, the activity line, the Pause and
+// Play buttons and the input chooser, and the window procedure, which only translates messages
+// into the portable command logic (app/commands.h). GUI thread only.
 #include "app/app_state.h"
 #include "app/keyboard.h"
 #include "app/save_dialog.h"
@@ -45,6 +45,8 @@ void createControls(HWND parent) {
                                  ACTIVITY_X, 20, ACTIVITY_WIDTH, 30, IDC_ACTIVITY);
     hwndPause = createControl(parent, L"BUTTON", buttonLabel(IDC_PAUSE).c_str(), BUTTON_STYLE, 370, 20, 90,
                               30, IDC_PAUSE);
+    hwndPlay = createControl(parent, L"BUTTON", buttonLabel(IDC_PLAY).c_str(), BUTTON_STYLE, 470, 20, 90, 30,
+                             IDC_PLAY);
     // The input chooser below the spectrum view. A drop-down list's height is that of its open
     // list; the closed box is as tall as its selection field, set to make it 30 pixels.
     hwndInputLabel = createControl(parent, L"STATIC", INPUT_LABEL_TEXT, CHILD_STYLE | SS_NOPREFIX, 20, 305, 100, 20,
@@ -93,7 +95,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                 }
                 return 0;
             }
-            onCommand(shell, wParam);   // ids other than the four buttons are ignored
+            onCommand(shell, wParam);   // ids other than the five buttons are ignored
             return 0;
         case WM_ACTIVATE:
             if (LOWORD(wParam) == WA_INACTIVE) rememberFocus();
@@ -106,6 +108,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_APP_EXPORT_PROGRESS:
         case WM_APP_EXPORT_DONE:
         case WM_APP_DEVICES_CHANGED:
+        case WM_APP_PLAYBACK_PROGRESS:
+        case WM_APP_PLAYBACK_DONE:
             onAppMessage(shell, msg, wParam);
             return 0;
         case WM_CLOSE:

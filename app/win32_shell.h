@@ -41,8 +41,8 @@ Win32MainWindowShell& mainWindowShell();
 // every other field zero. The result is not examined by the caller.
 ATOM registerMainWindowClass(HINSTANCE instance);
 // Creates the main window ("Sonabel with FFT", WS_OVERLAPPEDWINDOW, default position,
-// 1200 x 1400); its WM_CREATE creates the seven controls, then the activity line and the Pause
-// button.
+// 1200 x 1400); its WM_CREATE creates the seven controls, then the activity line, the Pause and
+// Play buttons and the input chooser.
 HWND createMainWindow(HINSTANCE instance);
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

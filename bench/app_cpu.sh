@@ -3,8 +3,8 @@
 # CPU, memory and system-log cost of the running Linux app, the way a user runs it: Release
 # build, a private Xvfb (Mesa software GL) and a private PulseAudio whose default source is a
 # real-time 48 kHz stereo 997 Hz tone (null sink fed by pacat), Start/Stop driven with xdotool.
-# Prints, in one run: CPU % of one core while recording (20 s) and idle afterwards (10 s), for
-# the app in total and per thread (from /proc/<pid>/task/*/schedstat), RSS and its private part
+# Prints, in one run: CPU % of one core while recording (20 s), idle afterwards (10 s) and while
+# playing the take back (15 s, through the null sink "nul"), for the app in total and per thread (from /proc/<pid>/task/*/schedstat), RSS and its private part
 # at the start and end of the take, parecord on the same source over the same 20 s as the floor,
 # system-log traffic (/dev/log) during the take, and a phase-break count of the app's WAV and of
 # parecord's.
@@ -16,6 +16,7 @@ root=$(pwd)
 build=${1:-build/release}
 RECORD_SECONDS=${RECORD_SECONDS:-20}
 IDLE_SECONDS=${IDLE_SECONDS:-10}
+PLAY_SECONDS=${PLAY_SECONDS:-15}   # less than the take
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DSONABEL_BUILD_TESTS=OFF >/dev/null || exit 1
@@ -64,10 +65,10 @@ thread_times() {
     local name tid=${t##*/}
     name=$(tr ' ' '_' <"$t/comm")
     # Our own threads are unnamed: the main thread is the GTK one, the render thread exists
-    # from start-up, the capture thread only from Start on.
+    # from start-up, the capture thread only from Start on, the playback thread from Play on.
     if [ "$tid" = "$1" ]; then name="main(GTK)"
     elif [ "$name" = sonabel ] && [ -s "$work/before-start" ]; then
-      grep -q "^$tid " "$work/before-start" && name=render || name=capture
+      grep -q "^$tid " "$work/before-start" && name=render || name=$worker
     fi
     echo "$tid $name $ns"
   done
@@ -90,6 +91,7 @@ report() {
 }
 
 click() { xdotool mousemove --window "$win" "$1" "$2" click 1; }
+worker=capture
 sleep 3   # start-up settles
 
 # --- Recording: parecord on the same source from before Start until after the app has saved.
@@ -127,6 +129,15 @@ sleep "$IDLE_SECONDS"
 thread_times "$app_pid" >"$work/idle1"
 rss2=$(rss_kib "$app_pid")
 
+# --- Playing the take back, from a second in (the output's buffer filled) for PLAY_SECONDS.
+worker=playback
+click 515 35   # Play
+sleep 1
+thread_times "$app_pid" >"$work/play0"
+sleep "$PLAY_SECONDS"
+thread_times "$app_pid" >"$work/play1"
+click 220 35   # Stop
+
 # Phase breaks of the first channel: a pure tone obeys x[n] = 2 cos(w) x[n-1] - x[n-2]; 16-bit
 # rounding leaves a residual of a few units, a lost or repeated sample one of hundreds or more.
 breaks() {
@@ -146,6 +157,7 @@ report recording "$RECORD_SECONDS" "$work/rec0" "$work/rec1"
 awk -v a="$rec0" -v b="$rec1" -v s="$RECORD_SECONDS" \
   'BEGIN { printf "parecord   floor     %6.2f %% of one core\n", (b - a) / (s * 1e7) }'
 report idle "$IDLE_SECONDS" "$work/idle0" "$work/idle1"
+report playing "$PLAY_SECONDS" "$work/play0" "$work/play1"
 echo "RSS        take start $rss0 KiB, take end $rss1 KiB (growth $((rss1 - rss0)) KiB)," \
      "idle $rss2 KiB"
 echo "RssAnon    take start $anon0 KiB, take end $anon1 KiB"

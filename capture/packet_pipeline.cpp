@@ -13,8 +13,8 @@
 
 namespace {
 
-// Scratch storage of the calling capture thread; grows to the largest packet and stays, so the
-// steady state allocates nothing. Freed when the capture thread ends.
+// Scratch storage of the calling thread (capture or playback); grows to the largest packet and
+// stays, so the steady state allocates nothing. Freed when that thread ends.
 struct PacketScratch {
     std::vector<std::int16_t> filePcm;
     std::vector<float> selected;
@@ -111,8 +111,15 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
     takeCounters.dataBytes.store(dataBytesWritten);
     if (fullScale != 0) takeCounters.clipped.store(true);
 
+    showPacket(samples, frameCount, captureChannels, globalSampleRate, hwnd, WM_APP_LEVEL_UPDATE, 0);
+}
+
+void showPacket(const float* samples, std::uint32_t frameCount, std::int32_t channels,
+                std::int32_t sampleRate, HWND hwnd, unsigned message, std::uintptr_t wParam) {
+    // 32-bit unsigned product, widened, as for the file.
+    const std::size_t n = static_cast<std::uint32_t>(frameCount * static_cast<std::uint32_t>(channels));
     std::size_t selCount = 0;
-    const float* sel = selectedSequence(samples, n, captureChannels, selCount);
+    const float* sel = selectedSequence(samples, n, channels, selCount);
 
     std::vector<std::int16_t>& selPcm = scratch.selectedPcm;
     selPcm.resize(selCount);
@@ -129,17 +136,17 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
         if (fftInputBuffer.size() >= FFT_FEED_BLOCK) {
             // The newest block only; older samples are dropped unanalysed.
             processFFT(fftInputBuffer.data() + (fftInputBuffer.size() - FFT_FEED_BLOCK),
-                       FFT_FEED_BLOCK, globalSampleRate);
+                       FFT_FEED_BLOCK, sampleRate);
             fftInputBuffer.clear();
         }
         // The spectrogram reads channel 0's frames at any channel count, so its columns keep
         // the frames' time and its rows their frequencies (the selected sequence interleaves
         // every channel when there are three or more).
-        spectrogramFeed.add(samples, frameCount, captureChannels, globalSampleRate);
+        spectrogramFeed.add(samples, frameCount, channels, sampleRate);
     }
 
     storeLevel(sel, selCount);
-    postAppMessage(hwnd, WM_APP_LEVEL_UPDATE);
+    postAppMessage(hwnd, message, wParam);
 }
 
 void showCapturePacketLevel(const float* samples, std::uint32_t frameCount,

@@ -2,7 +2,9 @@
 #pragma once
 // The per-packet step of a recording: PCM16 to the WAV file, the waveform buffer, the FFT feed,
 // the spectrogram's feed, the RMS level and the level notification; while paused, the level and
-// its notification alone. Capture thread only.
+// its notification alone. Capture thread only; the display part (showPacket) is also the
+// playback thread's, never at the same time as a capture thread's (the playback ends before a
+// take starts and cannot start during one).
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -31,3 +33,11 @@ void processCapturePacket(const float* samples, std::uint32_t frameCount,
 // the analyses get nothing of it, and the take's counters stay.
 void showCapturePacketLevel(const float* samples, std::uint32_t frameCount,
                             std::int32_t captureChannels, HWND hwnd);
+
+// The display part of processCapturePacket, for audio that is not written to a file (a take
+// played back): the selected sequence to waveformBufferL and fftInputBuffer (analysed at
+// `sampleRate`), channel 0's frames to spectrogramFeed, the RMS to currentLevel, then `message`
+// with `wParam` posted to hwnd. Same rules and scratch storage as processCapturePacket, which
+// calls it with globalSampleRate and WM_APP_LEVEL_UPDATE. Capture or playback thread.
+void showPacket(const float* samples, std::uint32_t frameCount, std::int32_t channels,
+                std::int32_t sampleRate, HWND hwnd, unsigned message, std::uintptr_t wParam);

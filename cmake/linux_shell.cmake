@@ -9,9 +9,10 @@ pkg_check_modules(SONABEL_GTK REQUIRED IMPORTED_TARGET gtk+-3.0 x11)
 add_library(sonabel_display STATIC display/render_thread.cpp)
 target_link_libraries(sonabel_display PUBLIC sonabel_core PkgConfig::SONABEL_GL)
 
-# PulseAudio capture source (its own library so the backend's tests can link it).
+# PulseAudio capture source, device watcher and playback output (their own library so the
+# backend's tests can link it).
 add_library(sonabel_pulse STATIC capture/pulse_source.cpp capture/pulse_connection.cpp
-            capture/pulse_devices.cpp)
+            capture/pulse_devices.cpp capture/pulse_playback.cpp)
 target_link_libraries(sonabel_pulse PUBLIC sonabel_core PkgConfig::SONABEL_PULSE)
 
 # The GTK shell without its entry point, so the shell's tests can drive the real window.

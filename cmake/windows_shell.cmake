@@ -24,8 +24,10 @@ endif()
 add_library(sonabel_display STATIC display/render_thread.cpp)
 target_link_libraries(sonabel_display PUBLIC sonabel_core sonabel::gl)
 
-# WASAPI capture source (its own library so the backend's tests can link it).
-add_library(sonabel_wasapi STATIC capture/wasapi_source.cpp capture/wasapi_devices.cpp)
+# WASAPI capture source, device watcher and playback output (their own library so the backend's
+# tests can link it).
+add_library(sonabel_wasapi STATIC capture/wasapi_source.cpp capture/wasapi_devices.cpp
+            capture/wasapi_playback.cpp)
 # ksguid: the KSDATAFORMAT_SUBTYPE_* GUIDs as data.
 target_link_libraries(sonabel_wasapi PUBLIC sonabel_core ole32 uuid ksguid)
 

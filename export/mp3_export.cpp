@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "app/messaging.h"
 #include "app/ws2s.h"
 #include "capture/wav_header.h"
+#include "capture/wav_reader.h"
 #include "export/mp3_destination.h"
 
 namespace fs = std::filesystem;
@@ -157,21 +157,16 @@ const wchar_t* encodeSamples(std::ifstream& in, Mp3Destination& out, lame_global
     return nullptr;
 }
 
-// Opens the recording and reads its header. Returns the text to show, or nullptr when `in` is
-// open at the first sample and `header` describes what the recorder writes.
+// Opens the recording and reads its header (capture/wav_reader.h). Returns the text to show, or
+// nullptr when `in` is open at the first sample and `header` describes what the recorder writes.
+// A frame must fit one read.
 const wchar_t* openSource(const std::wstring& source, std::ifstream& in, WAVHeader& header) {
-    openBinaryForReading(in, source);
-    if (!in.is_open()) return OPEN_FAILED_TEXT;
-    unsigned char headerBytes[WAV_HEADER_SIZE];
-    in.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
-    if (in.gcount() != static_cast<std::streamsize>(sizeof headerBytes)) return INVALID_WAV_TEXT;
-    header = parseWavHeader(headerBytes);
-    // Only what the recorder writes is accepted: 16-bit integer PCM. Float or 24-bit data read as
-    // 16-bit samples would come out as loud noise. A frame must fit one read.
-    if (std::memcmp(header.riffId, "RIFF", 4) != 0 || std::memcmp(header.waveId, "WAVE", 4) != 0 ||
-        header.audioFormat != 1 || header.bitsPerSample != 16 || header.numChannels == 0 ||
-        header.numChannels > CHUNK_SAMPLES)
-        return INVALID_WAV_TEXT;
+    switch (openRecordedWav(source, in, header, CHUNK_SAMPLES)) {
+        case WavReadFailure::None: break;
+        case WavReadFailure::BadFileName: return BAD_SOURCE_NAME_TEXT;
+        case WavReadFailure::OpenFailed: return OPEN_FAILED_TEXT;
+        case WavReadFailure::NotRecorderWav: return INVALID_WAV_TEXT;
+    }
     if (header.sampleRate < MIN_SAMPLE_RATE || header.sampleRate > MAX_SAMPLE_RATE) return SAMPLE_RATE_TEXT;
     return nullptr;
 }
@@ -222,9 +217,7 @@ std::wstring exportToMp3(const std::wstring& destination, const std::wstring& so
     if (!mp3.isOpen()) return CREATE_FAILED_TEXT;
     // Progress is measured against the size the file has now (a take still being recorded grows
     // past it; a pipe has none, and shows 99 % until it ends).
-    std::error_code sizeEc;
-    const std::uint64_t fileSize = fs::file_size(sourcePath, sizeEc);
-    const std::uint64_t total = sizeEc || fileSize < WAV_HEADER_SIZE ? 0 : fileSize - WAV_HEADER_SIZE;
+    const std::uint64_t total = wavSampleBytes(source);
     auto buffers = std::make_unique<EncodeBuffers>();
     const wchar_t* failure =
         encodeSamples(in, mp3, gf.get(), header.numChannels, *buffers, total, progress);

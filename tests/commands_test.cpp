@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fstream>
+#include <functional>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -17,7 +19,9 @@
 #include "app/level_meter.h"
 #include "app/messaging.h"
 #include "display/frame_builder.h"
+#include "capture/playback_thread.h"
 #include "tests/fake_capture_source.h"
+#include "tests/fake_playback_output.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -83,6 +87,10 @@ public:
         recordings.emplace_back(path, hwnd);
         recordedInputs.push_back(input);
         return true;
+    }
+    bool startPlaybackThread(const std::wstring& path, HWND hwnd, std::uintptr_t id) override {
+        if (realThreads) return MainWindowShell::startPlaybackThread(path, hwnd, id);
+        return !failThreads;
     }
     bool startExportThread(const std::wstring& dest, const std::wstring& source, std::uintptr_t) override {
         if (failThreads) return false;
@@ -399,7 +407,7 @@ TEST(Commands, PauseHoldsATakeUntilResumeAndNothingElse) {
 
 TEST(Keyboard, MnemonicsTextsAndScreenOrder) {
     const std::pair<char32_t, int> letters[] = {{U's', IDC_START_RECORDING}, {U'T', IDC_STOP},
-        {U'e', IDC_EXPORT_MP3}, {U'P', IDC_PAUSE}, {U'r', 0}, {U'x', 0}, {U'\u00E9', 0}};
+        {U'e', IDC_EXPORT_MP3}, {U'P', IDC_PAUSE}, {U'L', IDC_PLAY}, {U'r', 0}, {U'x', 0}, {U'\u00E9', 0}};
     for (auto [letter, id] : letters) EXPECT_EQ(mnemonicCommand(letter), id) << static_cast<unsigned>(letter);
     EXPECT_EQ(buttonMnemonicText(IDC_START_RECORDING, L'&'), L"&Start Recording");
     EXPECT_EQ(buttonMnemonicText(IDC_STOP, L'_'), L"S_top");
@@ -514,6 +522,66 @@ TEST(Commands, TheInputChoiceAppliesAtTheNextStartAndFollowsTheDevices) {
     EXPECT_EQ(shell.inputs, std::vector<std::wstring>{L"Default input"});
 }
 
+// A real playback thread on an output that plays nothing, so it runs until a command ends it.
+TEST(Commands, PlayShowsTheLastTakeUntilACommandEndsItAndNeverDuringATake) {
+    resetSharedState();
+    RecordingMessaging sink;
+    TempDir dir;
+    FakeOutputScript output;
+    output.playing = false;
+    activeFakeOutput = &output;
+    setPlaybackOutputFactory(makeFakePlaybackOutput);
+    {
+        std::ofstream take(dir.file("take.wav"), std::ios::binary);
+        writeWavHeader(take, 48000, 16, 1, 2 * 48000 * 65, false);
+        take << std::string(2 * 48000 * 65, '\0');
+    }
+    savePath = dir.file("take.wav").wstring();
+    FakeShell shell;
+    shell.realThreads = true;
+    std::size_t delivered = 0;
+    // Runs `command`, waits for the next `msg` and hands everything posted so far to the window.
+    const auto act = [&](const std::function<void()>& command, unsigned msg) {
+        const std::size_t seen = sink.count(msg);
+        command();
+        for (int i = 0; i < 5000 && sink.count(msg) == seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (const auto posted = sink.posted(); delivered < posted.size(); ++delivered)
+            onAppMessage(shell, posted[delivered].msg, posted[delivered].wParam);
+    };
+    const auto play = [&] { onCommand(shell, IDC_PLAY); };
+    isRecording.store(true);
+    play();
+    EXPECT_EQ(activityLine.playback(), 0u) << "Play during a take does nothing";
+    isRecording.store(false);
+
+    const std::function<void()> enders[] = {[&] { onCommand(shell, IDC_STOP); }, play,
+                                            [&] { onCommand(shell, IDC_START_RECORDING); },   // cancelled
+                                            [&] { onClose(shell); }};
+    for (const auto& end : enders) {
+        fillDisplayBuffers();
+        act(play, WM_APP_PLAYBACK_PROGRESS);
+        EXPECT_TRUE(displayBuffersEmpty()) << "cleared as at Start";
+        EXPECT_EQ(shell.activity, L"Playing 0:00 of 1:05");
+        act(end, WM_APP_PLAYBACK_DONE);
+        EXPECT_EQ(shell.activity, L"") << "the take's figures again (none here)";
+        EXPECT_EQ(shell.status, L"Ready");
+    }
+
+    // An export of the take during its playback: both on the line. Then the take is gone.
+    act(play, WM_APP_PLAYBACK_PROGRESS);
+    shell.dialogAnswers = {L"/out/x.mp3"};
+    onCommand(shell, IDC_EXPORT_MP3);
+    EXPECT_EQ(shell.exports.back().second, savePath);
+    EXPECT_EQ(shell.activity, L"Playing 0:00 of 1:05 · Exporting x.mp3: 0 %");
+    act([&] { onCommand(shell, IDC_STOP); }, WM_APP_PLAYBACK_DONE);
+    savePath = dir.file("gone.wav").wstring();
+    act(play, WM_APP_PLAYBACK_DONE);
+    EXPECT_EQ(shell.status, L"Playback failed: could not open " + savePath);
+    EXPECT_EQ(shell.activity, L"Exporting x.mp3: 0 %");
+    waitForPlaybackThreads();
+    setPlaybackOutputFactory(nullptr);
+}
+
 TEST(Commands, ActivityLineTexts) {
     EXPECT_EQ(durationText(48000 * 60 - 1, 48000), L"0:59");
     EXPECT_EQ(durationText(8000 * 600, 8000), L"10:00");
@@ -536,6 +604,7 @@ TEST(Commands, ActivityLineTexts) {
     EXPECT_EQ(exportProgressText(L"a.mp3", 42), L"Exporting a.mp3: 42 %");
     EXPECT_EQ(announcementKey(L"Paused 1:05:09 · 44.1 kHz, 2 channels · Exporting b2.mp3: 7 %"),
               L"Paused # · # kHz, # channels · Exporting b#.mp#: # %");
+    EXPECT_EQ(playingText(48000 * 13 - 1, 48000 * 65, 48000), L"Playing 0:12 of 1:05");
 }
 
 TEST(LevelMeter, BarRightEdgeOnThe60DbScale) {

@@ -140,7 +140,8 @@ TEST_F(GtkShellTest, ViewsFillTheirContainersAndHandTheWaveformContextToAnotherT
     for (auto [control, want] : {std::pair{hwndStart, GdkRectangle{20, 20, 140, 30}},
          {hwndStop, {180, 20, 80, 30}}, {hwndExportMP3, {270, 20, 90, 30}}, {hwndStatus, {20, 60, 1160, 20}},
          {hwndVolumeMeter, {20, 90, 1160, 20}}, {hwndWaveformGLContainer, {20, 120, 1160, 80}},
-         {hwndSpectrumGLContainer, {20, 210, 1160, 80}}, {hwndPause, {370, 20, 90, 30}}}) {
+         {hwndSpectrumGLContainer, {20, 210, 1160, 80}}, {hwndPause, {370, 20, 90, 30}},
+         {hwndPlay, {470, 20, 90, 30}}}) {
         GtkAllocation a;
         gtk_widget_get_allocation(reinterpret_cast<GtkWidget*>(control), &a);
         EXPECT_TRUE(gdk_rectangle_equal(&a, &want)) << a.x << "," << a.y << " " << a.width << "x" << a.height;

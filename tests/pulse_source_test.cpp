@@ -8,15 +8,20 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/app_state.h"
 #include "capture/capture_thread.h"
+#include "capture/packet_pipeline.h"
+#include "capture/playback_thread.h"
+#include "capture/pulse_playback.h"
 #include "capture/recording_outcome.h"
 #include "capture/wav_header.h"
 #include "app/ws2s.h"
@@ -281,4 +286,54 @@ TEST(PulseSource, NoReachableServerMeansNoDeviceAndNoFile) {
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_FALSE(recordingThreadActive.load());
     EXPECT_FALSE(isRecording.load());
+}
+
+// A take played through the default sink (a null sink made for it) reaches the sink's monitor as
+// the file holds it, sample for sample from its first to its last, and nothing after it.
+TEST(PulsePlayback, ATakeArrivesAtTheDefaultSinksMonitorIntact) {
+    // The server's default sink, where the other tests' tones end up once their sinks have gone.
+    const std::string others = run("pactl load-module module-null-sink sink_name=others");
+    std::system("pactl set-default-sink others");
+    // Without rewinds: a sink that rewinds sends its monitor what it rendered before each rewind
+    // as well as after (a server without the argument, PipeWire's, never rewinds a null sink).
+    std::string module = run("pactl load-module module-null-sink sink_name=played rate=48000 channels=1 norewinds=1");
+    if (module.empty()) module = run("pactl load-module module-null-sink sink_name=played rate=48000 channels=1");
+    ASSERT_FALSE(module.empty());
+    ScopedEnv defaultSink("PULSE_SINK", "played");   // the client's default
+    TempDir dir;
+    std::vector<std::int16_t> take(72000);   // 1.5 s of a 997 Hz cosine at half scale
+    std::ofstream out(dir.file("take.wav"), std::ios::binary);
+    writeWavHeader(out, 48000, 16, 1, 2 * take.size(), false);
+    for (std::size_t i = 0; i < take.size(); ++i) {
+        take[i] = floatToPCM16(static_cast<float>(0.5 * std::cos(2 * M_PI * 997 * i / 48000)));
+        out.put(static_cast<char>(take[i] & 0xFF)).put(static_cast<char>(take[i] >> 8 & 0xFF));
+    }
+    out.close();
+    const std::string raw = dir.file("monitor.raw").string(), pid = dir.file("parec.pid").string();
+    std::system(("parec --raw --format=float32le --rate=48000 --channels=1 --latency-msec=20 -d played.monitor >'" +
+                 raw + "' & echo $! >'" + pid + "'").c_str());
+    // Played once the monitor delivers (half a second of it), or it may miss the first fragment.
+    for (int i = 0; i < 100 && readFileBytes(raw).size() < 96000; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    resetSharedState();
+    RecordingMessaging messaging;
+    setPlaybackOutputFactory(makePulsePlaybackOutput);
+    playWavFile(dir.file("take.wav").wstring(), nullptr, beginPlayback());
+    setPlaybackOutputFactory(nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the monitor's last fragments
+    std::system(("kill -INT $(cat '" + pid + "'); sleep 0.3").c_str());
+    for (const std::string& m : {module, others}) std::system(("pactl unload-module " + m).c_str());
+    ASSERT_EQ(messaging.posted().back().msg, WM_APP_PLAYBACK_DONE);
+    EXPECT_EQ(exportMessageValue(messaging.posted().back().wParam), unsigned(PlaybackOutcome::Finished));
+
+    const std::vector<unsigned char> bytes = readFileBytes(raw);
+    std::vector<float> heard(bytes.size() / 4);
+    std::memcpy(heard.data(), bytes.data(), heard.size() * 4);
+    const auto onset = std::find_if(heard.begin(), heard.end(), [](float x) { return std::fabs(x) > 0.25f; });
+    ASSERT_GE(heard.end() - onset, static_cast<std::ptrdiff_t>(take.size() + 2048)) << "the take and a fragment after it";
+    float worst = 0, after = 0;
+    for (std::size_t i = 0; i < take.size(); ++i) worst = std::max(worst, std::fabs(onset[i] - take[i] / 32768.0f));
+    for (std::size_t i = take.size(); i < take.size() + 2048; ++i) after = std::max(after, std::fabs(onset[i]));
+    EXPECT_LT(worst, 1e-3f) << "from sample " << onset - heard.begin();
+    EXPECT_LT(after, 1e-3f) << "nothing played after the take";
 }

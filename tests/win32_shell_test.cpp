@@ -152,7 +152,7 @@ TEST_F(Win32ShellTest, CreationStoresTheWindowAndEachControlUnderItsId) {
     } controls[] = {{hwndStart, IDC_START_RECORDING}, {hwndStop, IDC_STOP},
                     {hwndExportMP3, IDC_EXPORT_MP3}, {hwndStatus, 0},
                     {hwndVolumeMeter, IDC_VOLUME_METER}, {hwndWaveformGLContainer, IDC_WAVEFORM_GL},
-                    {hwndSpectrumGLContainer, IDC_SPECTRUM_GL}};
+                    {hwndSpectrumGLContainer, IDC_SPECTRUM_GL}, {hwndPlay, IDC_PLAY}};
     for (const auto& c : controls) {
         EXPECT_EQ(GetParent(c.handle), window) << c.id;
         EXPECT_EQ(GetDlgCtrlID(c.handle), c.id);

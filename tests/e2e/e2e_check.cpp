@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Measurements for the end-to-end test, printed as KEY=VALUE lines for the shell driver.
-//   e2e_check wav FILE            header fields, duration, RMS and dominant frequency of a WAV
+//   e2e_check wav FILE            header fields, duration (also of its loud part), RMS and
+//                                 dominant frequency of a WAV
 //   e2e_check shot FILE.ppm X Y   what the screenshot shows of the main window whose client
 //                                 area starts at (X, Y): waveform, spectrum peak, meter bar,
 //                                 the spectrum view's line in its oldest and newest part and
@@ -78,7 +79,11 @@ int wav(const char* path) {
         first[i] = v / 32767.0;
         energy += first[i] * first[i];
     }
-    std::printf("duration=%.3f\n", static_cast<double>(frames) / rate);
+    std::size_t on = frames, off = 0;   // the sound in it: from the first to the last loud sample
+    for (std::size_t i = 0; i < frames; ++i)
+        if (std::fabs(first[i]) >= 0.1) on = std::min(on, i), off = i;
+    std::printf("duration=%.3f\nloud=%.3f\n", static_cast<double>(frames) / rate,
+                on < frames ? static_cast<double>(off + 1 - on) / rate : 0.0);
     std::printf("rms=%.6f\n", frames ? std::sqrt(energy / frames) : 0.0);
     std::printf("frequency=%.0f\n", frames > 1000 ? dominantFrequency(first, rate) : 0.0);
     return 0;

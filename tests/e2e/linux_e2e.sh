@@ -170,6 +170,24 @@ expect "error box up: Stop ends the recording" until_true 10 status_is "Saved to
 expect "error box up: the box stays until dismissed" search_windows --name '^Error$'
 "$send_close" "$box"
 
+# Play: the last take (made 6 s of a 2 kHz tone) through the default sink (a null sink, made
+# under PipeWire). The activity line counts, the views follow the sound (red peak at 2 kHz, the
+# spectrogram's line growing), and it ends by itself, the views keeping its last moments.
+sox -q -n -r 48000 -c 1 -b 16 "$during" synth 6 sine 2000 vol 0.5
+[ -n "$(pactl list short sinks)" ] || pactl load-module module-null-sink sink_name=speakers >/dev/null
+click $((470 + 45)) $((20 + 15))
+expect "play: the activity line counts the take's time" until_true 10 grep -q '^Playing 0:02 of 0:06$' "$activity"
+lit() { field spectrum_lit "$(screenshot "playing-$1")"; }
+first_lit=$(lit 1)
+expect "play: the spectrogram grows as the take plays" until_true 5 eval '[ "$(lit 2)" -gt "$first_lit" ]'
+shot=$(screenshot playing)
+expect "play: the red spectrum peak at the played 2 kHz (+-3 px)" \
+  near "$(field spectrum_peak_x "$shot")" "$(awk 'BEGIN { printf "%.1f", 20 + 1160 * (2000 * 8192 / 48000) / 4096 }')" 3
+expect "play: it ends by itself" until_true 15 activity_has '^Recorded 0:0'
+shot=$(screenshot played)
+expect "play: the views keep its last moments" \
+  [ "$(field waveform_green "$shot")" -gt 1000 -a "$(field spectrum_lit "$shot")" -gt 0 ]
+
 lines_before=$(wc -l <"$status")
 click_start
 dialog=$(find_window '^Save As$' 10)

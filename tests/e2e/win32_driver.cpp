@@ -7,7 +7,7 @@
 //   win32_driver origin                   prints the client area's screen position "X Y"
 //   win32_driver start PATH | export PATH clicks the button, types PATH into the Save As dialog
 //   win32_driver start-cancel             clicks Start, cancels the dialog
-//   win32_driver stop | pause | close     clicks Stop / Pause (or Resume) / asks the window to close
+//   win32_driver stop | pause | play | close  clicks Stop / Pause (or Resume) / Play / asks the window to close
 //   win32_driver text ID                  prints the text of the control with that id
 //   win32_driver kill                     TerminateProcess of the window's process (a crash);
 //                                         prints the Unix time of the call
@@ -135,6 +135,7 @@ int layout(HWND main) {
         {L"STATIC", L"", CHILD, 20, 210, 1160, 80, 1102},
         {L"STATIC", L"", CHILD | SS_NOPREFIX | SS_CENTERIMAGE | SS_ENDELLIPSIS, 580, 20, 600, 30, 11},
         {L"BUTTON", L"&Pause", BUTTON, 370, 20, 90, 30, 14},
+        {L"BUTTON", L"P&lay", BUTTON, 470, 20, 90, 30, 15},
         {L"STATIC", L"Record from:", CHILD | SS_NOPREFIX, 20, 305, 100, 20, 12},
         // The drop-down's text is its chosen entry, the default input with the device's name.
         // (WS_VSCROLL goes to its list.)
@@ -301,6 +302,7 @@ int main() {
         std::printf("%s\n", utf8(textOf(GetDlgItem(main, _wtoi(arg.c_str())))).c_str());
         return 0;
     }
+    if (action == L"play") return PostMessageW(main, WM_COMMAND, 15, 0) ? 0 : 1;
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
     if (action == L"kill") {
         DWORD pid = 0;

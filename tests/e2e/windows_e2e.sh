@@ -97,6 +97,26 @@ echo "     MP3 decodes to $(field duration "$decoded") s at $(field frequency "$
 expect "export: MP3 decodes to a 1 kHz tone" near "$(field frequency "$decoded")" 1000 10
 expect "export: MP3 lasts as long as the WAV (+-0.1 s)" near "$(field duration "$decoded")" "$(field duration "$wavinfo")" 0.1
 
+# Play: the take through Wine's output to the default sink (a null sink without rewinds), recorded
+# from its monitor: the take's tone, as long as the take. The activity line counts, the meter
+# moves, and it ends by itself.
+pactl load-module module-null-sink sink_name=speakers rate=48000 channels=1 norewinds=1 >/dev/null
+pactl set-default-sink speakers
+parecord --rate=48000 --channels=1 --format=s16le -d speakers.monitor "$work/played.wav" &
+rec_pid=$!
+until_true 10 test -s "$work/played.wav"; sleep 0.5
+drive_quiet play
+expect "play: the activity line counts the take's time" drive_quiet activity "Playing 0:01 of 0:0" 10
+shot=$(screenshot playing)
+expect "play: the level meter shows the sound" [ "$(field meter_bar "$shot")" -gt 500 ]
+expect "play: it ends by itself" drive_quiet activity "Recorded 0:0" 15
+sleep 0.5
+kill -INT "$rec_pid"; wait "$rec_pid"
+heard=$("$checker" wav "$work/played.wav")
+echo "     the sink's monitor: $(field loud "$heard") s of sound at $(field frequency "$heard") Hz"
+expect "play: the take's 1 kHz reached the PulseAudio sink" near "$(field frequency "$heard")" 1000 10
+expect "play: as long as the take (+-0.05 s)" near "$(field loud "$heard")" "$(field duration "$wavinfo")" 0.05
+
 closing="$out/closing.wav"
 chosen_at=$(now)
 expect "close: Save As takes the path" drive_quiet start "$closing"

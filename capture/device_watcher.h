@@ -4,7 +4,9 @@
 // them (capture/pulse_devices.cpp, capture/wasapi_devices.cpp, chosen by the build).
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The devices as the platform reports them at one moment.
@@ -24,12 +26,30 @@ struct DeviceSnapshot {
     std::vector<Output> outputs;
 };
 
-// Keeps the newest snapshot while the program runs and says when it changed.
+// Whether two snapshots list the same devices under the same names, in the same order.
+bool sameDevices(const DeviceSnapshot& a, const DeviceSnapshot& b);
+
+// Keeps the newest snapshot while the program runs and says when it changed. The platform's
+// watcher lists the devices on a thread of its own and hands each list to publish().
 class DeviceWatcher {
 public:
+    explicit DeviceWatcher(std::function<void()> changed) : changed_(std::move(changed)) {}
     virtual ~DeviceWatcher() = default;
+    DeviceWatcher(const DeviceWatcher&) = delete;
+    DeviceWatcher& operator=(const DeviceWatcher&) = delete;
     // The newest snapshot (none of a server that cannot be reached). Any thread.
-    virtual DeviceSnapshot snapshot() = 0;
+    DeviceSnapshot snapshot();
+
+protected:
+    // Keeps `devices` and calls `changed` (outside the lock) when they differ from the last list,
+    // or are the first. The watcher's thread.
+    void publish(const DeviceSnapshot& devices);
+
+private:
+    std::function<void()> changed_;
+    std::mutex mutex_;   // guards published_ and havePublished_
+    DeviceSnapshot published_;
+    bool havePublished_ = false;
 };
 
 // Starts watching; `changed` is called on a thread of the watcher's own, without a lock of the

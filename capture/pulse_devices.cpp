@@ -5,7 +5,6 @@
 
 #include <pulse/pulseaudio.h>
 
-#include <mutex>
 #include <utility>
 
 #include "app/ws2s.h"
@@ -14,18 +13,6 @@ namespace {
 
 constexpr pa_usec_t RECONNECT_AFTER = PA_USEC_PER_SEC;
 
-bool operator==(const DeviceSnapshot& a, const DeviceSnapshot& b) {
-    if (a.defaultInputId != b.defaultInputId || a.inputs.size() != b.inputs.size() ||
-        a.outputs.size() != b.outputs.size())
-        return false;
-    for (std::size_t i = 0; i < a.inputs.size(); ++i)
-        if (a.inputs[i].id != b.inputs[i].id || a.inputs[i].name != b.inputs[i].name ||
-            a.inputs[i].monitor != b.inputs[i].monitor)
-            return false;
-    for (std::size_t i = 0; i < a.outputs.size(); ++i)
-        if (a.outputs[i].id != b.outputs[i].id || a.outputs[i].name != b.outputs[i].name) return false;
-    return true;
-}
 
 // A device's name as the desktop shows it: its description, else its name.
 std::wstring shownName(const char* description, const char* name) {
@@ -34,7 +21,7 @@ std::wstring shownName(const char* description, const char* name) {
 
 class PulseDeviceWatcher final : public DeviceWatcher {
 public:
-    explicit PulseDeviceWatcher(std::function<void()> changed) : changed_(std::move(changed)) {
+    explicit PulseDeviceWatcher(std::function<void()> changed) : DeviceWatcher(std::move(changed)) {
         loop_ = pa_threaded_mainloop_new();
         if (loop_ == nullptr) return;
         pa_threaded_mainloop_lock(loop_);
@@ -59,10 +46,6 @@ public:
         pa_threaded_mainloop_free(loop_);
     }
 
-    DeviceSnapshot snapshot() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return published_;
-    }
 
 private:
     pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(loop_); }
@@ -153,15 +136,6 @@ private:
         publish(building_);
     }
 
-    void publish(const DeviceSnapshot& snapshot) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (havePublished_ && published_ == snapshot) return;
-            published_ = snapshot;
-            havePublished_ = true;
-        }
-        if (changed_) changed_();
-    }
 
     static void onServer(pa_context*, const pa_server_info* info, void* self) {
         auto* w = static_cast<PulseDeviceWatcher*>(self);
@@ -184,7 +158,6 @@ private:
             w->building_.outputs.push_back({info->monitor_source_name, shownName(info->description, info->name)});
     }
 
-    std::function<void()> changed_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_time_event* retry_ = nullptr;
@@ -192,9 +165,6 @@ private:
     int pending_ = 0;
     bool again_ = false;
     DeviceSnapshot building_;
-    std::mutex mutex_;   // guards published_ and havePublished_
-    DeviceSnapshot published_;
-    bool havePublished_ = false;
 };
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <propidl.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -123,21 +122,11 @@ DeviceSnapshot listDevices(IMMDeviceEnumerator* enumerator) {
     return devices;
 }
 
-bool operator==(const DeviceSnapshot& a, const DeviceSnapshot& b) {
-    if (a.defaultInputId != b.defaultInputId || a.inputs.size() != b.inputs.size() ||
-        a.outputs.size() != b.outputs.size())
-        return false;
-    for (std::size_t i = 0; i < a.inputs.size(); ++i)
-        if (a.inputs[i].id != b.inputs[i].id || a.inputs[i].name != b.inputs[i].name) return false;
-    for (std::size_t i = 0; i < a.outputs.size(); ++i)
-        if (a.outputs[i].id != b.outputs[i].id || a.outputs[i].name != b.outputs[i].name) return false;
-    return true;
-}
 
 class WasapiDeviceWatcher final : public DeviceWatcher {
 public:
     explicit WasapiDeviceWatcher(std::function<void()> changed)
-        : changed_(std::move(changed)),
+        : DeviceWatcher(std::move(changed)),
           stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           change_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
         if (stop_ != nullptr && change_ != nullptr) thread_ = std::thread([this] { run(); });
@@ -152,10 +141,6 @@ public:
         if (change_ != nullptr) CloseHandle(change_);
     }
 
-    DeviceSnapshot snapshot() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return published_;
-    }
 
 private:
     void run() {
@@ -179,23 +164,10 @@ private:
         if (com) CoUninitialize();
     }
 
-    void publish(const DeviceSnapshot& devices) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (havePublished_ && published_ == devices) return;
-            published_ = devices;
-            havePublished_ = true;
-        }
-        if (changed_) changed_();
-    }
 
-    std::function<void()> changed_;
     HANDLE stop_;
     HANDLE change_;
     std::thread thread_;
-    std::mutex mutex_;   // guards published_ and havePublished_
-    DeviceSnapshot published_;
-    bool havePublished_ = false;
 };
 
 }  // namespace

@@ -13,12 +13,18 @@ def children(node):
     return [c for c in (node.get_child_at_index(i) for i in range(node.get_child_count())) if c]
 
 
+# AT-SPI 2.50 and later name the push-button role "button" (Debian 13); older ones "push button"
+# (Debian 12). The same role either way: one name for it here.
+def role_name(node):
+    return "push button" if node.get_role() == Atspi.Role.PUSH_BUTTON else node.get_role_name()
+
+
 def walk(node):
     for child in children(node):
         value = ""
         if "Value" in child.get_interfaces():
             value = "%g (%s)" % (Atspi.Value.get_current_value(child), Atspi.Value.get_text(child))
-        print("%s|%s|%s" % (child.get_role_name(), child.get_name(), value))
+        print("%s|%s|%s" % (role_name(child), child.get_name(), value))
         walk(child)
 
 

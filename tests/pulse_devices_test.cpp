@@ -4,6 +4,7 @@
 // and go, and takes from a chosen source and from what a sink plays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -50,16 +51,22 @@ private:
     std::string module_, fifo_;
 };
 
-// The tone's frequency from its upward zero crossings over the loud part of the take.
+// The tone's frequency from the median time between its upward zero crossings (placed between
+// samples by linear interpolation): bits of silence that a pipe source pads in under load
+// (PipeWire 1.4) make a few long intervals, which the median passes over.
 double toneHz(const Take& take) {
-    std::size_t first = 0, last = 0, crossings = 0;
+    std::vector<double> periods;
+    double last = -1;
     for (std::size_t i = 1; i < take.samples.size(); ++i) {
-        if (take.samples[i - 1] < 0 && take.samples[i] >= 0 && std::abs(take.samples[i] - take.samples[i - 1]) > 300) {
-            if (crossings++ == 0) first = i;
-            last = i;
-        }
+        const double a = take.samples[i - 1], b = take.samples[i];
+        if (a >= 0 || b < 0 || b - a < 300) continue;
+        const double at = static_cast<double>(i - 1) + a / (a - b);
+        if (last >= 0) periods.push_back(at - last);
+        last = at;
     }
-    return crossings < 2 || take.rate == 0 ? 0 : (crossings - 1) * double(take.rate) / double(last - first);
+    if (periods.empty() || take.rate == 0) return 0;
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    return take.rate / periods[periods.size() / 2];
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -25,9 +26,10 @@
 namespace {
 
 // fdatasync as a file system answers it: the real call, or `syncError`. Each call is noted with
-// the file's inode and whether the descriptor may write. One thread at a time calls it (the
-// test joins the capture thread before it looks).
+// the file's inode and whether the descriptor may write. The wrap is process-wide: other tests'
+// exports run side by side and flush through it too, hence the lock.
 std::atomic<int> syncError{0};
+std::mutex syncCallsLock;
 struct SyncCall {
     ino_t inode;
     bool writable;
@@ -59,7 +61,10 @@ extern "C" int __real_fdatasync(int fd);
 extern "C" int __wrap_fdatasync(int fd) {
     struct stat st {};
     fstat(fd, &st);
-    syncCalls.push_back({st.st_ino, (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY});
+    {
+        const std::lock_guard<std::mutex> lock(syncCallsLock);
+        syncCalls.push_back({st.st_ino, (fcntl(fd, F_GETFL) & O_ACCMODE) != O_RDONLY});
+    }
     if (const int error = syncError.load()) {
         errno = error;
         return -1;

@@ -71,7 +71,10 @@ public:
             }
             std::uint64_t played = 0;
             if (captureFailed(output_.playedFrames(played))) return PlaybackOutcome::DeviceLost;
-            played = std::min(played, written_);
+            // Never back: an output may report less than before (WASAPI holds back its last
+            // frame until it is heard, also after the buffer ran dry mid-take), and a shown
+            // stretch is never shown again.
+            played = std::max(std::min(played, written_), lastPlayed);
             const auto now = std::chrono::steady_clock::now();
             if (played != lastPlayed || played == written_) {
                 lastPlayed = played;

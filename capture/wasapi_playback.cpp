@@ -138,10 +138,16 @@ CaptureResult WasapiPlaybackOutput::playedFrames(std::uint64_t& frames) {
     // What the engine has taken from the buffer: it reaches the device within its latency. The
     // last frames are counted only once that has passed: releasing the stream earlier drops them
     // (Wine's, for one, then still holds them in the sound server).
+    // A buffer that ran dry before the end (a stalled thread) holds its last frame back too, so
+    // the count reported never goes down once the end is near.
     UINT32 padding = 0;
     const HRESULT hr = client_->GetCurrentPadding(&padding);
     frames = SUCCEEDED(hr) && padding <= written_ ? written_ - padding : 0;
-    if (FAILED(hr) || !finishing_ || padding != 0 || written_ == 0) return result(hr);
+    if (FAILED(hr) || padding != 0 || written_ == 0) return result(hr);
+    if (!finishing_) {
+        frames = written_ - 1;
+        return result(hr);
+    }
     const auto now = std::chrono::steady_clock::now();
     if (!heardAt_) heardAt_ = now + latency_;
     if (now < *heardAt_) frames = written_ - 1;

@@ -12,6 +12,7 @@ struct FakeOutputScript {
     std::uint32_t room = 4096;
     bool failOpen = false, playing = true;
     std::function<void(int poll)> onPoll;   // at every poll, before anything else
+    int stepBackAt = -1;   // at this poll the count played goes a frame below the one before
     std::int32_t rate = 0, channels = 0;   // what happened
     std::vector<std::int16_t> written;
     bool finished = false, destroyed = false;
@@ -30,7 +31,8 @@ public:
         return s_.failOpen ? -1 : 0;
     }
     CaptureResult writableFrames(std::uint32_t& frames) override {
-        if (s_.onPoll) s_.onPoll(polls_++);
+        const int poll = polls_++;
+        if (s_.onPoll) s_.onPoll(poll);
         frames = s_.room;
         return 0;
     }
@@ -40,6 +42,8 @@ public:
     }
     CaptureResult playedFrames(std::uint64_t& frames) override {
         frames = s_.playing ? heard_ : 0;
+        if (polls_ - 1 == s_.stepBackAt && reported_ > 0) frames = reported_ - 1;
+        reported_ = frames;
         heard_ = s_.written.size() / s_.channels;
         return 0;
     }
@@ -48,7 +52,7 @@ public:
 private:
     FakeOutputScript& s_;
     int polls_ = 0;
-    std::uint64_t heard_ = 0;
+    std::uint64_t heard_ = 0, reported_ = 0;
 };
 
 inline std::unique_ptr<PlaybackOutput> makeFakePlaybackOutput() {

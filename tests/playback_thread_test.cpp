@@ -63,6 +63,19 @@ TEST(Playback, EveryFrameReachesTheOutputOnceInOrderAndTheViewsShowTheSame) {
     const PlaybackFigures f = publishedPlaybackFigures();
     EXPECT_EQ(std::make_tuple(f.sampleRate, f.totalFrames, f.playedFrames), std::make_tuple(48000, 30000ull, 30000ull));
 
+    // An output whose count goes back a frame (WASAPI's, when its buffer ran dry): nothing is
+    // shown twice.
+    resetSharedState();
+    FakeOutputScript stepping;
+    stepping.room = 3001;
+    stepping.stepBackAt = 4;
+    activeFakeOutput = &stepping;
+    EXPECT_EQ(play(dir.file("take.wav"), sink), PlaybackOutcome::Finished);
+    {
+        std::lock_guard<std::mutex> lock(waveformMutex);
+        EXPECT_EQ(waveformBufferL.snapshot(), left);
+    }
+
     // Ended during the third poll: the output goes, and what it played since is not shown.
     resetSharedState();
     FakeOutputScript stopped;

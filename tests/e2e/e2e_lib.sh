@@ -81,6 +81,26 @@ find_window() {
   echo "$id"
 }
 window_gone() { ! search_windows --name "$1" >/dev/null; }
+# Types TEXT into the focused GTK window. A character the keymap lacks (the ü of a name) goes in
+# through GTK's Unicode entry (Ctrl+Shift+U, its code in hex, space): xdotool would bind it to a
+# spare key and restore the keymap at once, and a busy application that reads the key after the
+# restore gets no character, so the take would go to another file.
+type_text() {
+  local LC_ALL=C.UTF-8 text=$1 plain="" ch i
+  for ((i = 0; i < ${#text}; i++)); do
+    ch=${text:i:1}
+    if [[ $ch == [[:print:]] && $(printf '%d' "'$ch") -lt 128 ]]; then
+      plain+=$ch
+      continue
+    fi
+    [ -z "$plain" ] || xdotool type --delay 15 "$plain"
+    plain=""
+    xdotool key ctrl+shift+u
+    xdotool type --delay 15 "$(printf '%x' "'$ch")"
+    xdotool key space
+  done
+  [ -z "$plain" ] || xdotool type --delay 15 "$plain"
+}
 # Types PATH into the Save As dialog and accepts it. The chooser may swallow a Return that comes
 # while it is still completing the typed folder, so Return is repeated until the dialog is gone.
 choose_path() {
@@ -88,7 +108,7 @@ choose_path() {
   dialog=$(find_window '^Save As$' 10)
   [ -n "$dialog" ] || return 1
   xdotool windowfocus --sync "$dialog"
-  xdotool type --delay 15 "$1"
+  type_text "$1"
   chosen_at=""   # set just before the first Return: no recording chosen here starts earlier
   for _ in 1 2 3 4 5; do
     sleep 0.6

@@ -209,6 +209,23 @@ stop_pulse() {
 # (it frames top-level windows, which a bare Xvfb does not).
 WM_PID=""
 start_xvfb() {
+  local attempt
+  # A display whose number was just given up by another test's server can end up unreachable
+  # (seen once in many runs, with several servers starting and stopping side by side): a server
+  # that takes no client is replaced by a new one.
+  for attempt in 1 2 3; do
+    try_xvfb "$@" || return 1
+    wait_for 10 "$XVFB_PID" xwininfo -root >/dev/null 2>&1 && break
+    echo "Xvfb on $DISPLAY takes no client (attempt $attempt)" >&2
+    stop_pid XVFB_PID
+    [ "$attempt" != 3 ] || return 1
+  done
+  export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
+  unset WAYLAND_DISPLAY
+  [ -z "${SONABEL_WINDOW_MANAGER:-}" ] || start_wm
+}
+
+try_xvfb() {
   services_dir
   local fdfile="$SERVICES_DIR/display.$RANDOM"
   Xvfb -displayfd 9 -screen 0 "${SONABEL_XVFB_SCREEN:-1280x1500x24}" -nolisten tcp "$@" 9>"$fdfile" \
@@ -217,10 +234,7 @@ start_xvfb() {
   for _ in $(seq 100); do
     if [ -s "$fdfile" ]; then
       export DISPLAY=":$(tr -d '[:space:]' <"$fdfile")"
-      export GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1
-      unset WAYLAND_DISPLAY
-      [ -z "${SONABEL_WINDOW_MANAGER:-}" ] || start_wm
-      return
+      return 0
     fi
     kill -0 "$XVFB_PID" 2>/dev/null || break
     sleep 0.1

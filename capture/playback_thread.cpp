@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <fstream>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "analysis/spectrogram_analysis.h"
 #include "app/app_state.h"
 #include "app/messaging.h"
+#include "app/running_threads.h"
 #include "capture/packet_pipeline.h"
 #include "capture/wav_reader.h"
 
@@ -41,9 +41,7 @@ std::atomic<std::int32_t> shownRate{0};
 std::atomic<std::uint64_t> shownTotal{0};
 std::atomic<std::uint64_t> shownPlayed{0};
 
-std::mutex threadsMutex;
-std::condition_variable threadsIdle;
-int runningThreads = 0;
+RunningThreads runningPlaybacks;
 
 bool current(std::uintptr_t id) { return playbackSerial.load() == id; }
 
@@ -235,20 +233,6 @@ void playWavFile(std::wstring path, HWND hwnd, std::uintptr_t id) {
     postAppMessage(hwnd, WM_APP_PLAYBACK_DONE, exportMessageParam(id, static_cast<unsigned>(outcome)));
 }
 
-void notePlaybackStarted() {
-    std::lock_guard<std::mutex> lock(threadsMutex);
-    ++runningThreads;
-}
-
-void notePlaybackFinished() {
-    std::lock_guard<std::mutex> lock(threadsMutex);
-    if (runningThreads > 0) --runningThreads;
-    // Under the lock, as for the exports: a waiter that then lets the process exit cannot
-    // return before this thread is done with the condition variable.
-    if (runningThreads == 0) threadsIdle.notify_all();
-}
-
-void waitForPlaybackThreads() {
-    std::unique_lock<std::mutex> lock(threadsMutex);
-    threadsIdle.wait(lock, [] { return runningThreads == 0; });
-}
+void notePlaybackStarted() { runningPlaybacks.started(); }
+void notePlaybackFinished() { runningPlaybacks.finished(); }
+void waitForPlaybackThreads() { runningPlaybacks.waitUntilNone(); }

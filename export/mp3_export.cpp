@@ -4,16 +4,15 @@
 #include <lame/lame.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <system_error>
 
 #include "app/messaging.h"
+#include "app/running_threads.h"
 #include "app/ws2s.h"
 #include "capture/wav_header.h"
 #include "capture/wav_reader.h"
@@ -54,9 +53,7 @@ constexpr wchar_t BAD_SOURCE_NAME_TEXT[] =
 constexpr wchar_t BAD_DESTINATION_NAME_TEXT[] =
     L"The MP3 file name contains characters that cannot be saved. Choose another file name.";
 
-std::mutex exportsMutex;
-std::condition_variable exportsIdle;
-int runningExports = 0;
+RunningThreads runningExports;
 
 struct LameCloser {
     void operator()(lame_global_flags* gf) const { lame_close(gf); }
@@ -251,25 +248,7 @@ void saveAsMP3(const std::wstring& destination, const std::wstring& source, Expo
     if (!failure.empty()) showErrorBox(failure);
 }
 
-void noteExportStarted() {
-    std::lock_guard<std::mutex> lock(exportsMutex);
-    ++runningExports;
-}
-
-void noteExportFinished() {
-    std::lock_guard<std::mutex> lock(exportsMutex);
-    if (runningExports > 0) --runningExports;
-    // Notified under the lock: a waiter that then lets the process exit cannot return (and so
-    // the condition variable cannot be destroyed) before this thread is done with it.
-    if (runningExports == 0) exportsIdle.notify_all();
-}
-
-void waitForRunningExports() {
-    std::unique_lock<std::mutex> lock(exportsMutex);
-    exportsIdle.wait(lock, [] { return runningExports == 0; });
-}
-
-bool exportsRunning() {
-    std::lock_guard<std::mutex> lock(exportsMutex);
-    return runningExports > 0;
-}
+void noteExportStarted() { runningExports.started(); }
+void noteExportFinished() { runningExports.finished(); }
+void waitForRunningExports() { runningExports.waitUntilNone(); }
+bool exportsRunning() { return runningExports.any(); }

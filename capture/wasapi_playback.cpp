@@ -19,19 +19,13 @@
 #include <cstring>
 #include <optional>
 
+#include "capture/wasapi_com.h"
+
 namespace {
 
 // What the engine holds ahead of the device, in 100-ns units: 500 ms, as the PulseAudio output
 // (capture/pulse_playback.cpp says why).
 constexpr REFERENCE_TIME BUFFER_DURATION = 5000000;
-
-CaptureResult result(HRESULT hr) { return static_cast<CaptureResult>(hr); }
-
-template <typename T>
-void release(T*& object) {
-    if (object != nullptr) object->Release();
-    object = nullptr;
-}
 
 class WasapiPlaybackOutput final : public PlaybackOutput {
 public:
@@ -69,21 +63,21 @@ private:
 // Stop drops what is queued, so the sound ends now.
 WasapiPlaybackOutput::~WasapiPlaybackOutput() {
     if (started_) client_->Stop();
-    release(render_);
-    release(client_);
-    release(device_);
-    release(enumerator_);
+    releaseCom(render_);
+    releaseCom(client_);
+    releaseCom(device_);
+    releaseCom(enumerator_);
     if (comInitialized_) CoUninitialize();
 }
 
 CaptureResult WasapiPlaybackOutput::open(std::int32_t sampleRate, std::int32_t channels) {
     HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                   __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator_));
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     hr = enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, &device_);
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(&client_));
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
 
     // EXTENSIBLE whatever the channel count (a plain record is only defined up to two). A WAV
     // file's channels follow the speaker bits in order (FL, FR, FC, LFE, ...), mono is the
@@ -104,34 +98,34 @@ CaptureResult WasapiPlaybackOutput::open(std::int32_t sampleRate, std::int32_t c
     hr = client_->Initialize(AUDCLNT_SHAREMODE_SHARED,
                              AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM | AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY,
                              BUFFER_DURATION, 0, &format.Format, nullptr);
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     hr = client_->GetBufferSize(&bufferFrames_);
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     hr = client_->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render_));
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     REFERENCE_TIME latency = 0, period = 0;
     if (SUCCEEDED(client_->GetStreamLatency(&latency)) && SUCCEEDED(client_->GetDevicePeriod(&period, nullptr)))
         latency_ = std::chrono::microseconds((latency + period) / 10);
     hr = client_->Start();   // plays silence until the first frames are written
     started_ = SUCCEEDED(hr);
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 CaptureResult WasapiPlaybackOutput::writableFrames(std::uint32_t& frames) {
     UINT32 padding = 0;
     const HRESULT hr = client_->GetCurrentPadding(&padding);
     frames = SUCCEEDED(hr) && padding < bufferFrames_ ? bufferFrames_ - padding : 0;
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 CaptureResult WasapiPlaybackOutput::write(const std::int16_t* samples, std::uint32_t frames) {
     BYTE* buffer = nullptr;
     HRESULT hr = render_->GetBuffer(frames, &buffer);
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     std::memcpy(buffer, samples, frames * frameBytes_);
     hr = render_->ReleaseBuffer(frames, 0);
     if (SUCCEEDED(hr)) written_ += frames;
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 CaptureResult WasapiPlaybackOutput::playedFrames(std::uint64_t& frames) {
@@ -143,15 +137,15 @@ CaptureResult WasapiPlaybackOutput::playedFrames(std::uint64_t& frames) {
     UINT32 padding = 0;
     const HRESULT hr = client_->GetCurrentPadding(&padding);
     frames = SUCCEEDED(hr) && padding <= written_ ? written_ - padding : 0;
-    if (FAILED(hr) || padding != 0 || written_ == 0) return result(hr);
+    if (FAILED(hr) || padding != 0 || written_ == 0) return wasapiResult(hr);
     if (!finishing_) {
         frames = written_ - 1;
-        return result(hr);
+        return wasapiResult(hr);
     }
     const auto now = std::chrono::steady_clock::now();
     if (!heardAt_) heardAt_ = now + latency_;
     if (now < *heardAt_) frames = written_ - 1;
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 }  // namespace

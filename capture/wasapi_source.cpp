@@ -17,18 +17,11 @@
 
 #include "app/ws2s.h"
 #include "capture/gap_filling_source.h"
+#include "capture/wasapi_com.h"
 
 namespace {
 
 constexpr REFERENCE_TIME BUFFER_DURATION = 10000000;   // 100-ns units: one second
-
-CaptureResult result(HRESULT hr) { return static_cast<CaptureResult>(hr); }
-
-template <typename T>
-void release(T*& object) {
-    if (object != nullptr) object->Release();
-    object = nullptr;
-}
 
 class WasapiCaptureSource final : public CaptureSource {
 public:
@@ -63,10 +56,10 @@ private:
 
 WasapiCaptureSource::~WasapiCaptureSource() {
     if (format_ != nullptr) CoTaskMemFree(format_);
-    release(capture_);
-    release(client_);
-    release(device_);
-    release(enumerator_);
+    releaseCom(capture_);
+    releaseCom(client_);
+    releaseCom(device_);
+    releaseCom(enumerator_);
     if (comInitialized_) CoUninitialize();
 }
 
@@ -74,43 +67,43 @@ CaptureResult WasapiCaptureSource::activateEndpoint(const CaptureEndpoint& endpo
     HRESULT hr = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                   __uuidof(IMMDeviceEnumerator),
                                   reinterpret_cast<void**>(&enumerator_));
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     if (endpoint.kind == EndpointKind::DefaultInput)
         hr = enumerator_->GetDefaultAudioEndpoint(eCapture, eConsole, &device_);
     else
         hr = enumerator_->GetDevice(utf8ToWide(endpoint.id).c_str(), &device_);
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     loopback_ = endpoint.kind == EndpointKind::SystemSound;
     hr = device_->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                            reinterpret_cast<void**>(&client_));
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 CaptureResult WasapiCaptureSource::getMixFormat(MixFormat& format) {
     const HRESULT hr = client_->GetMixFormat(&format_);
-    if (FAILED(hr)) return result(hr);
+    if (FAILED(hr)) return wasapiResult(hr);
     format = mixFormatFromWaveFormat(*format_);
     return static_cast<CaptureResult>(hr);
 }
 
 CaptureResult WasapiCaptureSource::initialize() {
     // Loopback: a render endpoint's mix, as it goes to the device, delivered like a capture.
-    return result(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, loopback_ ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,
+    return wasapiResult(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, loopback_ ? AUDCLNT_STREAMFLAGS_LOOPBACK : 0,
                                       BUFFER_DURATION, 0, format_, nullptr));
 }
 
 CaptureResult WasapiCaptureSource::getCaptureService() {
-    return result(client_->GetService(__uuidof(IAudioCaptureClient),
+    return wasapiResult(client_->GetService(__uuidof(IAudioCaptureClient),
                                       reinterpret_cast<void**>(&capture_)));
 }
 
-CaptureResult WasapiCaptureSource::start() { return result(client_->Start()); }
+CaptureResult WasapiCaptureSource::start() { return wasapiResult(client_->Start()); }
 
 CaptureResult WasapiCaptureSource::getNextPacketSize(std::uint32_t& frames) {
     UINT32 next = 0;
     const HRESULT hr = capture_->GetNextPacketSize(&next);
     frames = next;
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 CaptureResult WasapiCaptureSource::getBuffer(const void*& data, std::uint32_t& frames,
@@ -122,7 +115,7 @@ CaptureResult WasapiCaptureSource::getBuffer(const void*& data, std::uint32_t& f
     data = bytes;
     frames = count;
     flags = bufferFlags;
-    return result(hr);
+    return wasapiResult(hr);
 }
 
 CaptureResult WasapiCaptureSource::releaseBuffer(std::uint32_t frames) {

@@ -108,6 +108,16 @@ void fillDisplayBuffers() {
     spectrumBuffer.replace(bins);
 }
 
+// A mono 48 kHz take of `seconds`, as the capture thread publishes it, and the level message
+// that has the activity line show it.
+void takeRecorded(FakeShell& shell, int seconds) {
+    takeCounters.sampleRate.store(48000);
+    takeCounters.channels.store(1);
+    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES);
+    takeCounters.dataBytes.store(2 * 48000 * std::uint64_t(seconds));
+    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+}
+
 bool displayBuffersEmpty() {
     std::lock_guard<std::mutex> a(waveformMutex);
     std::lock_guard<std::mutex> b(spectrumMutex);
@@ -327,11 +337,7 @@ TEST(Commands, PrivateMessagesCloseAndDestroy) {
     }
 
     // The activity line follows the take through the figures the capture thread published.
-    takeCounters.sampleRate.store(48000);
-    takeCounters.channels.store(1);
-    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES);
-    takeCounters.dataBytes.store(2 * 48000 * 65);
-    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    takeRecorded(shell, 65);
     EXPECT_EQ(shell.activity, L"Recording 1:05 · 48 kHz, 1 channel · 5.9 MB");
     takeCounters.clipped.store(true);
     onAppMessage(shell, WM_APP_RECORDING_DONE, static_cast<std::uintptr_t>(RecordingOutcome::Saved));
@@ -380,16 +386,13 @@ TEST(Commands, PauseHoldsATakeUntilResumeAndNothingElse) {
     }
     isRecording.store(true);
     recordingThreadActive.store(true);
-    takeCounters.sampleRate.store(48000), takeCounters.channels.store(1);
-    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES), takeCounters.dataBytes.store(2 * 48000 * 83);
-    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    takeRecorded(shell, 83);
     // Paused: the figures hold while the meter goes on; Resume; paused again, then Stop.
     onCommand(shell, IDC_PAUSE);
     EXPECT_TRUE(isPaused.load());
     onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
     onCommand(shell, IDC_PAUSE);
-    takeCounters.dataBytes.store(2 * 48000 * 84);   // a second more: shown, not said
-    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    takeRecorded(shell, 84);   // a second more: shown, not said
     EXPECT_EQ(shell.activity, L"Recording 1:24 · 48 kHz, 1 channel · 7.6 MB");
     onCommand(shell, IDC_PAUSE);
     onStop();
@@ -497,11 +500,7 @@ TEST(Commands, TheInputChoiceAppliesAtTheNextStartAndFollowsTheDevices) {
     isRecording.store(true);
     onInputChosen(shell, 3);
     EXPECT_EQ(inputChooser.chosen().id, "usb") << "no change during a take";
-    takeCounters.sampleRate.store(48000);
-    takeCounters.channels.store(1);
-    takeCounters.dataLimit.store(WAV_MAX_DATA_BYTES);
-    takeCounters.dataBytes.store(2 * 48000 * 42);
-    onAppMessage(shell, WM_APP_LEVEL_UPDATE, 0);
+    takeRecorded(shell, 42);
     EXPECT_EQ(shell.activity, L"Recording 0:42 from USB Microphone · 48 kHz, 1 channel · 3.8 MB");
 
     // Its device goes: the list falls back at once, the take's end says what happened.

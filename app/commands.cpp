@@ -41,7 +41,7 @@ namespace {
 // The file the running playback plays, for its status line (a later Start changes savePath).
 std::wstring playbackPath;
 
-// As Start clears them.
+// The views' buffers, emptied when a take or a playback starts: they show it from its start.
 void clearDisplayBuffers() {
     {
         std::lock_guard<std::mutex> lock(waveformMutex);
@@ -170,15 +170,7 @@ void onStartRecording(MainWindowShell& shell) {
     }
     // The views show this take from now on; a cancelled or refused Start leaves the last take
     // on them, as the activity line does.
-    {
-        std::lock_guard<std::mutex> lock(waveformMutex);
-        waveformBufferL.clear();
-    }
-    {
-        std::lock_guard<std::mutex> lock(spectrumMutex);
-        spectrumBuffer.clear();
-        spectrogramHistory.clear();
-    }
+    clearDisplayBuffers();
     savePath = path;
     isPaused.store(false);
     const CaptureEndpoint& input = inputChooser.chosen();
